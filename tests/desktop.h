@@ -1,0 +1,121 @@
+#pragma once
+
+// Runs real programs on a private virtual X screen (Xvfb) and drives them as a
+// person would: finds their windows, presses keys through XTEST and reads back
+// what the screen shows.
+
+#include <X11/Xlib.h>
+
+#include <chrono>
+#include <optional>
+#include <string>
+#include <vector>
+
+using namespace std::chrono_literals;
+
+struct Rgb {
+    unsigned char r, g, b;
+    bool operator==(const Rgb& other) const
+    {
+        return r == other.r && g == other.g && b == other.b;
+    }
+};
+
+// Names the colour for test messages, such as "cyan" or "rgb(12, 0, 255)".
+std::string describe(Rgb colour);
+
+inline constexpr Rgb black = {0, 0, 0};
+inline constexpr Rgb white = {255, 255, 255};
+inline constexpr Rgb cyan = {0, 255, 255};
+inline constexpr Rgb red = {255, 0, 0};
+
+// A picture of the whole screen at one moment.
+class Frame {
+public:
+    Frame(int width, int height, std::vector<Rgb> pixels);
+    int width() const { return width_; }
+    int height() const { return height_; }
+    Rgb at(int x, int y) const;
+    // Writes the picture as an RGB PNG; false if the file can't be written.
+    bool savePng(const std::string& path) const;
+    // A copy of the rectangle at (x, y) of the given size.
+    Frame crop(int x, int y, int width, int height) const;
+
+private:
+    int width_, height_;
+    std::vector<Rgb> pixels_;
+};
+
+// A program started as a child process, with its output kept in files.
+class Process {
+public:
+    // Starts argv[0] with the given X display; an empty display unsets DISPLAY.
+    Process(const std::vector<std::string>& argv, const std::string& display);
+    ~Process();
+    Process(const Process&) = delete;
+    Process& operator=(const Process&) = delete;
+
+    int pid() const { return pid_; }
+    // The raw wait status once the process has ended, or nothing on timeout.
+    std::optional<int> waitForExit(std::chrono::milliseconds timeout);
+    std::string standardError() const;
+    std::string standardOutput() const;
+
+private:
+    int pid_ = -1;
+    std::optional<int> status_;
+    std::string outPath_, errPath_;
+};
+
+// An Xvfb server of its own, on a display number it picks itself.
+class VirtualScreen {
+public:
+    VirtualScreen(int width, int height);
+    ~VirtualScreen();
+    VirtualScreen(const VirtualScreen&) = delete;
+    VirtualScreen& operator=(const VirtualScreen&) = delete;
+
+    const std::string& name() const { return name_; }
+    int width() const { return width_; }
+    int height() const { return height_; }
+    Display* display() const { return display_; }
+
+    // The top-level window with this title, or None after the timeout.
+    Window waitForWindow(const std::string& title, std::chrono::milliseconds timeout) const;
+    bool hasWindow(const std::string& title) const;
+    // The window's rectangle in screen coordinates.
+    XRectangle geometry(Window window) const;
+
+    Frame capture() const;
+    // Captures until the predicate holds, and returns the last frame seen.
+    template <class Predicate>
+    Frame captureUntil(Predicate holds, std::chrono::milliseconds timeout) const;
+
+    void pressKey(KeySym key) const;
+    void releaseKey(KeySym key) const;
+    void tapKey(KeySym key) const;
+
+private:
+    Window findWindow(const std::string& title) const;
+    void sendKey(KeySym key, bool down) const;
+
+    int width_, height_;
+    int serverPid_ = -1;
+    std::string name_;
+    Display* display_ = nullptr;
+};
+
+// Sleeps for a short while between two polls.
+void pause(std::chrono::milliseconds duration);
+
+template <class Predicate>
+Frame VirtualScreen::captureUntil(Predicate holds, std::chrono::milliseconds timeout) const
+{
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    Frame frame = capture();
+    while (!holds(frame) && std::chrono::steady_clock::now() < deadline) {
+        pause(20ms);
+        frame = capture();
+    }
+    return frame;
+}

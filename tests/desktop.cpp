@@ -1,8 +1,10 @@
 #include "desktop.h"
 
+#include <X11/Xatom.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
 #include <png.h>
+#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -115,7 +117,9 @@ Process::Process(const std::vector<std::string>& argv, const std::string& displa
         } else {
             setenv("DISPLAY", display.c_str(), 1);
         }
-        if (!freopen(outPath_.c_str(), "w", stdout) || !freopen(errPath_.c_str(), "w", stderr)) {
+        const int out = open(outPath_.c_str(), O_WRONLY | O_TRUNC);
+        const int err = open(errPath_.c_str(), O_WRONLY | O_TRUNC);
+        if (out < 0 || err < 0 || dup2(out, STDOUT_FILENO) < 0 || dup2(err, STDERR_FILENO) < 0) {
             _exit(126);
         }
         execvp(args[0], args.data());
@@ -125,7 +129,8 @@ Process::Process(const std::vector<std::string>& argv, const std::string& displa
 
 Process::~Process()
 {
-    if (!status_) {
+    // Asked first, so that servers can clean up after themselves.
+    if (!status_ && kill(pid_, SIGTERM) == 0 && !waitForExit(2s)) {
         kill(pid_, SIGKILL);
         waitpid(pid_, nullptr, 0);
     }
@@ -160,18 +165,10 @@ VirtualScreen::VirtualScreen(int width, int height) : width_(width), height_(hei
         throw std::runtime_error("cannot make a pipe for Xvfb");
     }
     const std::string screen = std::to_string(width) + "x" + std::to_string(height) + "x24";
-    const std::vector<std::string> argv = {"Xvfb", "-displayfd", std::to_string(ready[1]),
-                                           "-screen", "0", screen, "-nolisten", "tcp"};
-    std::vector<char*> args = cArguments(argv);
-    serverPid_ = fork();
-    if (serverPid_ == 0) {
-        close(ready[0]);
-        if (!freopen("/dev/null", "w", stdout) || !freopen("/dev/null", "w", stderr)) {
-            _exit(126);
-        }
-        execvp(args[0], args.data());
-        _exit(127);
-    }
+    server_ = std::make_unique<Process>(
+        std::vector<std::string>{"Xvfb", "-displayfd", std::to_string(ready[1]), "-screen", "0",
+                                 screen, "-nolisten", "tcp"},
+        "");
     close(ready[1]);
 
     // Xvfb writes its display number once it accepts connections.
@@ -183,7 +180,7 @@ VirtualScreen::VirtualScreen(int width, int height) : width_(width), height_(hei
     }
     close(ready[0]);
     if (number.empty()) {
-        throw std::runtime_error("Xvfb did not start (is it installed?)");
+        throw std::runtime_error("Xvfb did not start: " + server_->standardError());
     }
     name_ = ":" + number;
     XSetErrorHandler(ignoreXErrors);
@@ -191,16 +188,36 @@ VirtualScreen::VirtualScreen(int width, int height) : width_(width), height_(hei
     if (!display_) {
         throw std::runtime_error("cannot open the virtual display " + name_);
     }
+    startWindowManager();
+}
+
+void VirtualScreen::startWindowManager()
+{
+    windowManager_ = std::make_unique<Process>(std::vector<std::string>{"dwm"}, name_);
+    // A window manager that follows the desktop conventions announces itself
+    // on the root window; programs look for it when they ask for full screen.
+    const Atom check = XInternAtom(display_, "_NET_SUPPORTING_WM_CHECK", False);
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (std::chrono::steady_clock::now() < deadline) {
+        Atom type = None;
+        int format = 0;
+        unsigned long count = 0, remaining = 0;
+        unsigned char* data = nullptr;
+        XGetWindowProperty(display_, DefaultRootWindow(display_), check, 0, 1, False, XA_WINDOW,
+                           &type, &format, &count, &remaining, &data);
+        if (data) XFree(data);
+        if (count > 0) return;
+        pause(20ms);
+    }
+    throw std::runtime_error("the window manager did not start: " +
+                             windowManager_->standardError());
 }
 
 VirtualScreen::~VirtualScreen()
 {
+    windowManager_.reset();
     if (display_) {
         XCloseDisplay(display_);
-    }
-    if (serverPid_ > 0) {
-        kill(serverPid_, SIGTERM);
-        waitpid(serverPid_, nullptr, 0);
     }
 }
 
@@ -288,4 +305,14 @@ void VirtualScreen::tapKey(KeySym key) const
 {
     pressKey(key);
     releaseKey(key);
+}
+
+void VirtualScreen::setKeyRepeat(bool on) const
+{
+    if (on) {
+        XAutoRepeatOn(display_);
+    } else {
+        XAutoRepeatOff(display_);
+    }
+    XSync(display_, False);
 }

@@ -7,6 +7,7 @@
 #include <X11/Xlib.h>
 
 #include <chrono>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -67,7 +68,8 @@ private:
     std::string outPath_, errPath_;
 };
 
-// An Xvfb server of its own, on a display number it picks itself.
+// A desktop of its own: an Xvfb server on a display number it picks itself,
+// with a window manager that can make windows full screen.
 class VirtualScreen {
 public:
     VirtualScreen(int width, int height);
@@ -94,15 +96,20 @@ public:
     void pressKey(KeySym key) const;
     void releaseKey(KeySym key) const;
     void tapKey(KeySym key) const;
+    // Switches the server's key repeat, as a person may in their desktop settings.
+    void setKeyRepeat(bool on) const;
 
 private:
     Window findWindow(const std::string& title) const;
     void sendKey(KeySym key, bool down) const;
 
+    void startWindowManager();
+
     int width_, height_;
-    int serverPid_ = -1;
+    std::unique_ptr<Process> server_;
     std::string name_;
     Display* display_ = nullptr;
+    std::unique_ptr<Process> windowManager_;
 };
 
 // Sleeps for a short while between two polls.

@@ -1,0 +1,367 @@
+// Runs the program's own code against the recording stand-in and checks every
+// call it makes, with exact arguments and in order.
+
+#include "game_draw.h"
+#include "gl_recorder.h"
+
+#include <GL/glut.h>
+#include <GL/freeglut_ext.h>  // after glut.h, which it builds on
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+int tarvikMain(int argc, char** argv);  // the program's main, renamed for this test
+
+extern float p1_x;
+extern float p2_x;
+extern bool isLeftKeyPressed;
+extern bool isRightKeyPressed;
+
+namespace {
+
+// The game state as it stands before start-up, read before any test runs.
+const float initialP1 = p1_x;
+const float initialP2 = p2_x;
+const bool initialLeft = isLeftKeyPressed;
+const bool initialRight = isRightKeyPressed;
+
+using Calls = std::vector<Call>;
+
+Call call(const char* name, std::vector<double> args = {}) { return {name, std::move(args), {}}; }
+
+// The calls one GameDraw operation makes on its own.
+template <class Operation>
+Calls callsOf(Operation operation)
+{
+    recorder::clear();
+    GameDraw draw;
+    operation(draw);
+    Calls calls = recorder::calls();
+    recorder::clear();
+    return calls;
+}
+
+// Starts the program once per process, as GLUT would see it, and gives the
+// start-up's calls and the command line it was given.
+struct StartUp {
+    char name[7] = "tarvik";
+    char option[10] = "-iconic";
+    char* argv[3] = {name, option, nullptr};
+    int status = 0;
+    Calls calls;
+
+    StartUp()
+    {
+        recorder::clear();
+        status = tarvikMain(2, argv);
+        calls = recorder::calls();
+    }
+};
+
+const StartUp& startUp()
+{
+    static const StartUp started;
+    return started;
+}
+
+// Every test works on a started program with the game state as it began.
+class Program : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        startUp();
+        p1_x = initialP1;
+        p2_x = initialP2;
+        isLeftKeyPressed = initialLeft;
+        isRightKeyPressed = initialRight;
+        recorder::clear();
+    }
+
+    static const GlutCallbacks& glut() { return recorder::callbacks(); }
+    static void pressSpecial(int key) { glut().special(key, 3, 4); }
+    static void releaseSpecial(int key) { glut().specialUp(key, 3, 4); }
+    static void pressLeft(int times = 1)
+    {
+        for (int i = 0; i < times; ++i) pressSpecial(GLUT_KEY_LEFT);
+    }
+    static void pressRight(int times = 1)
+    {
+        for (int i = 0; i < times; ++i) pressSpecial(GLUT_KEY_RIGHT);
+    }
+
+    static Calls frame()
+    {
+        recorder::clear();
+        glut().display();
+        return recorder::calls();
+    }
+};
+
+const Calls boardCalls = {
+    call("glColor3f", {1, 1, 1}),
+    call("glBegin", {GL_QUADS}),
+    call("glNormal3f", {0, 1, 0}),
+    call("glVertex3f", {0, 0.01f, 0}),
+    call("glVertex3f", {0, 0.01f, 1}),
+    call("glVertex3f", {1, 0.01f, 1}),
+    call("glVertex3f", {1, 0.01f, 0}),
+    call("glEnd"),
+};
+
+Calls paddleCalls(float left, float right, float z)
+{
+    return {
+        call("glColor3f", {0, 1, 1}),
+        call("glBegin", {GL_QUADS}),
+        call("glNormal3f", {0, 0, 1}),
+        call("glVertex3f", {left, 0, z}),
+        call("glVertex3f", {left, 0.2f, z}),
+        call("glVertex3f", {right, 0.2f, z}),
+        call("glVertex3f", {right, 0, z}),
+        call("glEnd"),
+    };
+}
+
+// The ball rests on the board: its centre is one float step above 0.06f.
+const float ballHeight = std::nextafter(0.06f, 1.0f);
+
+const Calls ballCalls = {
+    call("glColor3f", {1, 0, 0}),
+    call("glTranslatef", {0.2f, ballHeight, 0.2f}),
+    call("glutSolidSphere", {0.05000000074505806, 20, 20}),
+};
+
+Calls concat(std::initializer_list<Calls> parts)
+{
+    Calls all;
+    for (const Calls& part : parts) all.insert(all.end(), part.begin(), part.end());
+    return all;
+}
+
+// The eight calls that draw the near (0) or far (1) paddle within one frame,
+// which come after the six of the camera and the eight of the board.
+Calls paddleOf(const Calls& frame, int which)
+{
+    const auto start = frame.begin() + 6 + 8 * (1 + which);
+    return Calls(start, start + 8);
+}
+
+TEST(StartUpTest, RegistersEveryHandlerInOrderThenEntersTheLoop)
+{
+    const StartUp& started = startUp();
+    const Call window{"glutCreateWindow", {}, "Tarvik Game"};
+    EXPECT_EQ(started.calls, (Calls{
+                                 call("glutInit", {2}),
+                                 call("glutInitDisplayMode", {18}),
+                                 call("glutInitWindowSize", {600, 600}),
+                                 window,
+                                 call("glutFullScreen"),
+                                 call("glutDisplayFunc"),
+                                 call("glutKeyboardFunc"),
+                                 call("glutSpecialFunc"),
+                                 call("glutSpecialUpFunc"),
+                                 call("glutReshapeFunc"),
+                                 call("glutTimerFunc", {25, 0}),
+                                 call("glutMainLoop"),
+                             }));
+    EXPECT_EQ(started.status, 0);
+    EXPECT_EQ(recorder::initArgVector(), started.argv) << "the command line goes to GLUT whole";
+    EXPECT_EQ(GLUT_DOUBLE | GLUT_RGB | GLUT_DEPTH, 18);
+}
+
+TEST(StartUpTest, GameStateBeginsCentredWithNoKeyHeld)
+{
+    EXPECT_EQ(initialP1, 0.5f);
+    EXPECT_EQ(initialP2, 0.5f);
+    EXPECT_FALSE(initialLeft);
+    EXPECT_FALSE(initialRight);
+}
+
+using SceneTest = Program;
+
+TEST_F(SceneTest, FrameClearsPlacesCameraDrawsBoardPaddlesBallThenSwaps)
+{
+    const Calls camera = {
+        call("glClear", {GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT}),
+        call("glMatrixMode", {GL_MODELVIEW}),
+        call("glLoadIdentity"),
+        call("glTranslatef", {0.5f, -0.3f, -1.8f}),
+        call("glRotatef", {50, 1, 0, 0}),
+        call("glRotatef", {180, 0, 1, 0}),
+    };
+    EXPECT_EQ(frame(), concat({camera, boardCalls, paddleCalls(0.4f, 0.6f, 0),
+                               paddleCalls(0.4f, 0.6f, 1), ballCalls, {call("glutSwapBuffers")}}));
+    EXPECT_EQ(frame(), frame()) << "every frame is drawn alike while nothing changes";
+}
+
+TEST_F(SceneTest, BallHeightIsRadiusPlusBoardHeightInSinglePrecision)
+{
+    EXPECT_EQ(ballHeight, 0.060000002f);
+    EXPECT_EQ(callsOf([](GameDraw& d) { d.drawBall(0.2f, 0.2f); }), ballCalls);
+}
+
+TEST_F(SceneTest, PaddleSpansPointOneEitherSideAndIsNotClamped)
+{
+    EXPECT_EQ(callsOf([](GameDraw& d) { d.drawPaddle(0.5f, 1.0f); }), paddleCalls(0.4f, 0.6f, 1));
+    EXPECT_EQ(callsOf([](GameDraw& d) { d.drawPaddle(0.0f, 0.0f); }), paddleCalls(-0.1f, 0.1f, 0));
+    EXPECT_EQ(callsOf([](GameDraw& d) { d.drawPaddle(2.0f, 0.0f); }), paddleCalls(1.9f, 2.1f, 0));
+}
+
+TEST_F(SceneTest, EachObjectSetsItsOwnColourWhateverCameBefore)
+{
+    EXPECT_EQ(callsOf([](GameDraw& d) {
+                  d.drawBall(0, 0);
+                  d.drawBoard();
+              }),
+              concat({callsOf([](GameDraw& d) { d.drawBall(0, 0); }), boardCalls}));
+}
+
+using ResizeTest = Program;
+
+TEST_F(ResizeTest, ViewportAndPerspectiveFollowTheWindow)
+{
+    glut().reshape(800, 600);
+    EXPECT_EQ(recorder::calls(), (Calls{
+                                     call("glViewport", {0, 0, 800, 600}),
+                                     call("glMatrixMode", {GL_PROJECTION}),
+                                     call("glLoadIdentity"),
+                                     call("gluPerspective", {45.0, 800.0 / 600.0, 0.02, 5.0}),
+                                 }));
+    recorder::clear();
+    glut().reshape(600, 600);
+    EXPECT_EQ(recorder::calls().at(3), call("gluPerspective", {45.0, 1.0, 0.02, 5.0}));
+    recorder::clear();
+    glut().reshape(1366, 768);
+    EXPECT_EQ(recorder::calls().at(3).args.at(1), 1366.0 / 768.0) << "divided in double";
+}
+
+TEST_F(ResizeTest, ZeroHeightGivesAFiniteProjectionAsIfOnePixelHigh)
+{
+    glut().reshape(800, 0);
+    ASSERT_EQ(recorder::calls().size(), 4u);
+    EXPECT_EQ(recorder::calls()[0], call("glViewport", {0, 0, 800, 0}));
+    EXPECT_EQ(recorder::calls()[3], call("gluPerspective", {45.0, 800.0, 0.02, 5.0}));
+    recorder::clear();
+    glut().reshape(0, 0);
+    EXPECT_EQ(recorder::calls().at(3), call("gluPerspective", {45.0, 0.0, 0.02, 5.0}));
+}
+
+using TimerTest = Program;
+
+TEST_F(TimerTest, PostsARedisplayThenRearmsWithTheSameHandlerWhateverItGot)
+{
+    const auto handler = glut().timer;
+    for (int value : {0, 1, -5, 123456}) {
+        recorder::clear();
+        handler(value);
+        EXPECT_EQ(recorder::calls(),
+                  (Calls{call("glutPostRedisplay"), call("glutTimerFunc", {25, 0})}))
+            << "value " << value;
+        EXPECT_EQ(glut().timer, handler);
+    }
+}
+
+using KeyboardTest = Program;
+
+TEST_F(KeyboardTest, EscapeDestroysTheWindowThenExitsWithZero)
+{
+    EXPECT_EXIT(
+        {
+            recorder::printCallsAtExit();
+            glut().keyboard(27, 0, 0);
+        },
+        ::testing::ExitedWithCode(0), "calls at exit: glutDestroyWindow\\(7\\)\n");
+}
+
+TEST_F(KeyboardTest, OtherOrdinaryKeysDoNothing)
+{
+    for (unsigned char key : {'q', '\r', ' ', 'a', '\x1a', '\x1c', '\x7f', '\xff'}) {
+        glut().keyboard(key, 10, 20);
+    }
+    EXPECT_TRUE(recorder::calls().empty());
+    EXPECT_EQ(p2_x, 0.5f);
+}
+
+using PaddleTest = Program;
+
+TEST_F(PaddleTest, EachArrowPressStepsTheFarPaddleInSinglePrecision)
+{
+    pressLeft();
+    EXPECT_EQ(p2_x, 0.51999998f);
+    EXPECT_TRUE(isLeftKeyPressed);
+    releaseSpecial(GLUT_KEY_LEFT);
+    p2_x = 0.5f;
+    pressRight();
+    EXPECT_EQ(p2_x, 0.47999999f);
+    EXPECT_TRUE(isRightKeyPressed);
+}
+
+TEST_F(PaddleTest, StepsAccumulateFloatRounding)
+{
+    pressLeft(25);
+    EXPECT_EQ(p2_x, 0.99999952f);
+    p2_x = 0.5f;
+    isLeftKeyPressed = false;
+    pressRight(25);
+    EXPECT_EQ(p2_x, -8.9406967e-08f);
+    EXPECT_NE(p2_x, static_cast<float>(0.5 - 25 * 0.02)) << "stepped in float, not double";
+}
+
+TEST_F(PaddleTest, HoldingOneArrowLocksTheOtherUntilOneComesUp)
+{
+    pressLeft();
+    pressRight();
+    EXPECT_TRUE(isRightKeyPressed);
+    EXPECT_EQ(p2_x, 0.51999998f);
+    pressLeft(3);
+    pressRight(3);
+    EXPECT_EQ(p2_x, 0.51999998f);
+
+    releaseSpecial(GLUT_KEY_RIGHT);
+    EXPECT_FALSE(isRightKeyPressed);
+    EXPECT_EQ(p2_x, 0.51999998f) << "a release never moves";
+    pressLeft();
+    EXPECT_EQ(p2_x, 0.51999998f + 0.02f);
+}
+
+TEST_F(PaddleTest, ReleasesAndOtherSpecialKeysLeaveThePaddle)
+{
+    pressLeft();
+    const float before = p2_x;
+    for (int key : {GLUT_KEY_UP, GLUT_KEY_DOWN, GLUT_KEY_F1, GLUT_KEY_F12, GLUT_KEY_HOME,
+                    GLUT_KEY_PAGE_UP, GLUT_KEY_SHIFT_L, GLUT_KEY_CTRL_R, 0, -1, 1000}) {
+        pressSpecial(key);
+        releaseSpecial(key);
+    }
+    EXPECT_EQ(p2_x, before);
+    EXPECT_TRUE(isLeftKeyPressed) << "other keys leave the flags alone";
+    EXPECT_FALSE(isRightKeyPressed);
+    releaseSpecial(GLUT_KEY_LEFT);
+    releaseSpecial(GLUT_KEY_RIGHT);
+    EXPECT_EQ(p2_x, before);
+    EXPECT_FALSE(isLeftKeyPressed);
+}
+
+TEST_F(PaddleTest, RepeatedPressesWithoutReleaseKeepMovingPastTheEdge)
+{
+    pressLeft(30);
+    EXPECT_GT(p2_x, 1.09f) << "nothing stops the paddle at the board's edge";
+    EXPECT_LT(p2_x, 1.11f);
+    EXPECT_EQ(p1_x, 0.5f) << "the near paddle has no control";
+}
+
+TEST_F(PaddleTest, HandlersOnlyChangeStateAndTheNextFrameShowsIt)
+{
+    pressLeft();
+    releaseSpecial(GLUT_KEY_LEFT);
+    pressRight(2);
+    EXPECT_TRUE(recorder::calls().empty()) << "no drawing and no redisplay request";
+
+    const Calls drawn = frame();
+    const float now = p2_x;
+    EXPECT_EQ(paddleOf(drawn, 1), callsOf([now](GameDraw& d) { d.drawPaddle(now, 1.0f); }));
+    EXPECT_EQ(paddleOf(drawn, 0), paddleCalls(0.4f, 0.6f, 0))
+        << "the near paddle stays centred";
+}
+
+}  // namespace

@@ -1,0 +1,192 @@
+// Runs the real program on a virtual desktop, presses keys as a person would
+// and checks the picture against where the camera puts each object.
+
+// Before Xlib, whose macros such as None would clash with GoogleTest's names.
+#include <gtest/gtest.h>
+
+#include "game_session.h"
+
+#include <X11/keysym.h>
+#include <cmath>
+#include <sys/wait.h>
+
+namespace {
+
+// The camera model the probes rely on, against what the camera is known to do.
+TEST(CameraModelTest, PutsTheBoardAheadBelowTheEyeAndMirrorsTableX)
+{
+    const Vec3 nearMiddle = tableToEye({0.5, 0, 0});
+    EXPECT_NEAR(nearMiddle.x, 0, 1e-12);
+    EXPECT_NEAR(nearMiddle.y, -0.3, 1e-12);
+    EXPECT_NEAR(nearMiddle.z, -1.8, 1e-12);
+    const Vec3 farMiddle = tableToEye({0.5, 0, 1});
+    EXPECT_NEAR(farMiddle.x, 0, 1e-12);
+    EXPECT_NEAR(farMiddle.y, 0.466, 1e-3);
+    EXPECT_NEAR(farMiddle.z, -2.443, 1e-3);
+    const Vec3 ball = tableToEye({0.2, 0.06, 0.2});
+    EXPECT_NEAR(ball.x, 0.3, 1e-12);
+    EXPECT_NEAR(ball.y, -0.108, 1e-3);
+    EXPECT_NEAR(ball.z, -1.883, 1e-3);
+    EXPECT_NEAR(tableToEye({0, 0, 0.7}).x, 0.5, 1e-12);
+    EXPECT_NEAR(tableToEye({1, 0.3, 0.2}).x, -0.5, 1e-12);
+}
+
+TEST(CameraModelTest, PutsTheNearEdgeMidpointMidwayAcrossAndBelowTheMiddle)
+{
+    // Eye (0, -0.3, -1.8) seen through a 45 degree vertical view.
+    const double below = 0.3 / 1.8 / std::tan(22.5 * 3.14159265358979323846 / 180);
+    for (const auto& [width, height] : {std::pair{800, 600}, std::pair{1280, 600}}) {
+        const Pixel middle = tableToPixel({0.5, 0, 0}, width, height);
+        EXPECT_EQ(middle.x, width / 2);
+        EXPECT_EQ(middle.y, static_cast<int>((1 + below) / 2 * height));
+    }
+}
+
+struct ScreenSize {
+    int width, height;
+};
+
+void PrintTo(const ScreenSize& size, std::ostream* out)
+{
+    *out << size.width << "x" << size.height;
+}
+
+class DesktopTest : public ::testing::TestWithParam<ScreenSize> {
+protected:
+    GameSession session{GetParam().width, GetParam().height};
+    const VirtualScreen& screen = session.screen;
+
+    void tap(KeySym key, int times)
+    {
+        for (int i = 0; i < times; ++i) screen.tapKey(key);
+    }
+
+    // The scene with the far paddle at x, and black where it stood before.
+    static std::vector<Probe> movedProbes(double x, double before)
+    {
+        std::vector<Probe> probes = sceneProbes(x);
+        probes.push_back({"where the far paddle stood", {before, 0.15, 1}, black});
+        return probes;
+    }
+
+    // The far paddle's edges after a one-step move from the centre: cyan just
+    // inside its new edge, black just past its new far side.
+    static std::vector<Probe> oneStepProbes(double x)
+    {
+        std::vector<Probe> probes = sceneProbes(x);
+        const double side = x > 0.5 ? 1 : -1;
+        probes.push_back({"far paddle's new edge", {x + side * 0.09, 0.1, 1}, cyan});
+        probes.push_back({"far paddle's old edge", {x - side * 0.11, 0.1, 1}, black});
+        return probes;
+    }
+};
+
+TEST_P(DesktopTest, WindowTitledTarvikGameCoversTheWholeScreen)
+{
+    ASSERT_NE(session.window, static_cast<Window>(None)) << "no window titled \"Tarvik Game\"";
+    XRectangle area{};
+    const auto deadline = std::chrono::steady_clock::now() + 5s;
+    do {
+        pause(20ms);
+        area = screen.geometry(session.window);
+    } while ((area.x != 0 || area.y != 0 || area.width != screen.width() ||
+              area.height != screen.height()) &&
+             std::chrono::steady_clock::now() < deadline);
+    EXPECT_EQ(area.x, 0);
+    EXPECT_EQ(area.y, 0);
+    EXPECT_EQ(area.width, screen.width());
+    EXPECT_EQ(area.height, screen.height());
+}
+
+TEST_P(DesktopTest, ShowsBoardPaddlesAndBallWhereTheCameraPutsThem)
+{
+    EXPECT_EQ(session.waitToShow(sceneProbes(0.5)), "");
+    const Frame frame = screen.capture();
+    EXPECT_EQ(describe(frame.at(0, 0)), "black");
+    EXPECT_EQ(describe(frame.at(frame.width() - 1, frame.height() - 1)), "black");
+}
+
+TEST_P(DesktopTest, OtherKeysChangeNothingAndEscapeEndsWithStatusZero)
+{
+    ASSERT_EQ(session.waitToShow(sceneProbes(0.5)), "");
+    for (KeySym key : {XK_q, XK_Return, XK_space, XK_Up, XK_Down, XK_F1}) screen.tapKey(key);
+    pause(200ms);
+    EXPECT_FALSE(session.game.waitForExit(0ms)) << "only Escape ends the program";
+    EXPECT_EQ(session.waitToShow(sceneProbes(0.5), 0ms), "");
+
+    screen.tapKey(XK_Escape);
+    const std::optional<int> status = session.game.waitForExit(5s);
+    ASSERT_TRUE(status) << "still running after Escape";
+    ASSERT_TRUE(WIFEXITED(*status)) << "ended by signal " << WTERMSIG(*status);
+    EXPECT_EQ(WEXITSTATUS(*status), 0);
+    EXPECT_FALSE(screen.hasWindow("Tarvik Game"));
+    EXPECT_EQ(session.game.standardOutput(), "");
+    EXPECT_EQ(session.game.standardError(), "");
+}
+
+TEST_P(DesktopTest, ArrowsMoveTheFarPaddleTowardsTheirOwnSide)
+{
+    ASSERT_EQ(session.waitToShow(sceneProbes(0.5)), "");
+    const int w = screen.width(), h = screen.height();
+    EXPECT_LT(tableToPixel({0.7, 0.1, 1}, w, h).x, tableToPixel({0.5, 0.1, 1}, w, h).x)
+        << "a larger table x is further to the viewer's left";
+
+    tap(XK_Left, 10);
+    EXPECT_EQ(session.waitToShow(movedProbes(0.7, 0.5)), "");
+    tap(XK_Right, 20);
+    EXPECT_EQ(session.waitToShow(movedProbes(0.3, 0.7)), "");
+    tap(XK_Right, 30);
+    EXPECT_EQ(session.waitToShow(movedProbes(-0.3, 0.3)), "") << "nothing stops it at the edge";
+}
+
+TEST_P(DesktopTest, WhileOneArrowIsHeldTheOtherMovesNothing)
+{
+    screen.setKeyRepeat(false);  // so that each press below is exactly one event
+    ASSERT_EQ(session.waitToShow(sceneProbes(0.5)), "");
+
+    screen.pressKey(XK_Left);
+    ASSERT_EQ(session.waitToShow(oneStepProbes(0.52)), "");
+    screen.pressKey(XK_Right);
+    pause(200ms);
+    EXPECT_EQ(session.waitToShow(oneStepProbes(0.52), 0ms), "") << "Right pressed with Left held";
+    for (int i = 0; i < 3; ++i) {
+        screen.releaseKey(XK_Left);
+        screen.pressKey(XK_Left);
+    }
+    pause(200ms);
+    EXPECT_EQ(session.waitToShow(oneStepProbes(0.52), 0ms), "") << "Left pressed with Right held";
+
+    screen.releaseKey(XK_Right);
+    screen.releaseKey(XK_Left);
+    screen.pressKey(XK_Left);
+    screen.releaseKey(XK_Left);
+    EXPECT_EQ(session.waitToShow(oneStepProbes(0.54)), "") << "Left moves again once Right is up";
+}
+
+TEST_P(DesktopTest, HeldArrowKeepsMovingWithKeyRepeat)
+{
+    ASSERT_EQ(session.waitToShow(sceneProbes(0.5)), "");
+    screen.pressKey(XK_Left);
+    // Only repeated press events can carry the paddle this far: eight steps or more.
+    const std::string report = session.waitToShow({{"left of the far paddle", {0.45, 0.15, 1}, black},
+                                                   {"far paddle gone left", {0.55, 0.15, 1}, black}},
+                                                  5s);
+    screen.releaseKey(XK_Left);
+    EXPECT_EQ(report, "");
+}
+
+INSTANTIATE_TEST_SUITE_P(TwoAspectRatios, DesktopTest,
+                         ::testing::Values(ScreenSize{1024, 768}, ScreenSize{1280, 600}));
+
+TEST(NoDisplayTest, ExitsNonZeroWithGlutsMessageAndNoSignal)
+{
+    Process game({TARVIK_PROGRAM}, "");
+    const std::optional<int> status = game.waitForExit(10s);
+    ASSERT_TRUE(status);
+    ASSERT_TRUE(WIFEXITED(*status)) << "ended by signal " << WTERMSIG(*status);
+    EXPECT_NE(WEXITSTATUS(*status), 0);
+    EXPECT_NE(game.standardError().find("failed to open display"), std::string::npos)
+        << game.standardError();
+}
+
+}  // namespace

@@ -1,0 +1,91 @@
+#include "game_session.h"
+
+#include <cstdio>
+#include <unistd.h>
+
+namespace {
+
+std::string describe(Vec3 p)
+{
+    char text[64];
+    std::snprintf(text, sizeof text, "(%g, %g, %g)", p.x, p.y, p.z);
+    return text;
+}
+
+std::vector<std::string> commandLine(std::vector<std::string> arguments)
+{
+    arguments.insert(arguments.begin(), TARVIK_PROGRAM);
+    return arguments;
+}
+
+}  // namespace
+
+std::vector<Probe> sceneProbes(double farPaddleX)
+{
+    // Pairs of points just inside and just outside each object's edges, so
+    // that a camera off by a few degrees or objects off by a little show.
+    constexpr double in = 0.02, out = 0.02;  // table units from an edge
+    const double far = farPaddleX;
+    return {
+        {"board", {0.5, 0.01, 0.5}, white},
+        {"board's near edge", {0.25, 0.01, in}, white},
+        {"in front of the board", {0.25, 0.01, -out}, black},
+        {"board's far edge", {0.9, 0.01, 1 - in}, white},
+        {"beyond the board", {0.9, 0.01, 1 + out}, black},
+        {"board's left edge", {1 - in, 0.01, 0.5}, white},
+        {"left of the board", {1 + out, 0.01, 0.5}, black},
+        {"board's right edge", {in, 0.01, 0.5}, white},
+        {"right of the board", {-out, 0.01, 0.5}, black},
+        {"near paddle", {0.5, 0.1, 0}, cyan},
+        {"near paddle's top", {0.5, 0.2 - in, 0}, cyan},
+        {"board above the near paddle", {0.5, 0.2 + out, 0}, white},
+        {"near paddle's left side", {0.6 - in, 0.1, 0}, cyan},
+        {"board left of the near paddle", {0.6 + out, 0.1, 0}, white},
+        {"near paddle's right side", {0.4 + in, 0.1, 0}, cyan},
+        {"board right of the near paddle", {0.4 - out, 0.1, 0}, white},
+        {"far paddle", {far, 0.1, 1}, cyan},
+        {"far paddle's top", {far, 0.2 - in, 1}, cyan},
+        {"above the far paddle", {far, 0.2 + out, 1}, black},
+        {"far paddle's left side", {far + 0.1 - in, 0.1, 1}, cyan},
+        {"left of the far paddle", {far + 0.1 + out, 0.1, 1}, black},
+        {"far paddle's right side", {far - 0.1 + in, 0.1, 1}, cyan},
+        {"right of the far paddle", {far - 0.1 - out, 0.1, 1}, black},
+        {"ball", {0.2, 0.06, 0.2}, red},
+        {"ball's left side", {0.2 + 0.05 - in, 0.06, 0.2}, red},
+        {"board left of the ball", {0.2 + 0.05 + out, 0.06, 0.2}, white},
+        {"ball's right side", {0.2 - 0.05 + in, 0.06, 0.2}, red},
+        {"board right of the ball", {0.2 - 0.05 - out, 0.06, 0.2}, white},
+    };
+}
+
+GameSession::GameSession(int width, int height, std::vector<std::string> arguments)
+    : screen(width, height), game(commandLine(std::move(arguments)), screen.name())
+{
+    window = screen.waitForWindow("Tarvik Game", 10s);
+}
+
+std::string GameSession::waitToShow(const std::vector<Probe>& probes,
+                                    std::chrono::milliseconds timeout) const
+{
+    std::string report;
+    const auto check = [&](const Frame& frame) {
+        report.clear();
+        for (const Probe& probe : probes) {
+            const Pixel at = tableToPixel(probe.table, frame.width(), frame.height());
+            const Rgb seen = frame.at(at.x, at.y);
+            if (!(seen == probe.colour)) {
+                report += probe.what + " at " + describe(probe.table) + ", pixel (" +
+                          std::to_string(at.x) + ", " + std::to_string(at.y) + "): expected " +
+                          describe(probe.colour) + ", saw " + describe(seen) + "\n";
+            }
+        }
+        return report.empty();
+    };
+    const Frame last = screen.captureUntil(check, timeout);
+    if (!report.empty()) {
+        // Keep the picture, so whoever reads the failure can look at it.
+        const std::string path = "/tmp/tarvik-mismatch-" + std::to_string(getpid()) + ".png";
+        if (last.savePng(path)) report += "picture: " + path + "\n";
+    }
+    return report;
+}

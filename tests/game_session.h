@@ -1,0 +1,35 @@
+#pragma once
+
+// The real program, full screen on a desktop of its own, and the checks of
+// what it shows at points the camera model computes.
+
+#include "camera.h"
+#include "desktop.h"
+
+#include <string>
+#include <vector>
+
+// A point of table space and the colour it must show in.
+struct Probe {
+    std::string what;
+    Vec3 table;
+    Rgb colour;
+};
+
+// The scene as it must look with the far paddle centred at farPaddleX.
+std::vector<Probe> sceneProbes(double farPaddleX);
+
+// The real program on a virtual desktop of the given size.
+class GameSession {
+public:
+    explicit GameSession(int width, int height, std::vector<std::string> arguments = {});
+
+    // Captures until the screen shows every probe as expected; returns the
+    // mismatches, one per line, or an empty string when all match.
+    std::string waitToShow(const std::vector<Probe>& probes,
+                           std::chrono::milliseconds timeout = 5s) const;
+
+    VirtualScreen screen;
+    Process game;
+    Window window = None;
+};

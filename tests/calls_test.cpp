@@ -5,6 +5,7 @@
 #include "gl_recorder.h"
 
 #include <GL/glut.h>
+
 #include <GL/freeglut_ext.h>  // after glut.h, which it builds on
 #include <gtest/gtest.h>
 

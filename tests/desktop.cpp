@@ -103,7 +103,9 @@ bool Frame::savePng(const std::string& path) const
     return png_image_write_to_file(&image, path.c_str(), 0, pixels_.data(), 0, nullptr) != 0;
 }
 
-Process::Process(const std::vector<std::string>& argv, const std::string& display)
+Process::Process(const std::vector<std::string>& argv,
+                 const std::string& display,
+                 const std::vector<std::string>& environment)
     : outPath_(makeTempFile()), errPath_(makeTempFile())
 {
     std::vector<char*> args = cArguments(argv);
@@ -116,6 +118,9 @@ Process::Process(const std::vector<std::string>& argv, const std::string& displa
             unsetenv("DISPLAY");
         } else {
             setenv("DISPLAY", display.c_str(), 1);
+        }
+        for (const std::string& setting : environment) {
+            putenv(const_cast<char*>(setting.c_str()));
         }
         const int out = open(outPath_.c_str(), O_WRONLY | O_TRUNC);
         const int err = open(errPath_.c_str(), O_WRONLY | O_TRUNC);

@@ -50,8 +50,11 @@ private:
 // A program started as a child process, with its output kept in files.
 class Process {
 public:
-    // Starts argv[0] with the given X display; an empty display unsets DISPLAY.
-    Process(const std::vector<std::string>& argv, const std::string& display);
+    // Starts argv[0] with the given X display (an empty one unsets DISPLAY)
+    // and the given NAME=value pairs added to its environment.
+    Process(const std::vector<std::string>& argv,
+            const std::string& display,
+            const std::vector<std::string>& environment = {});
     ~Process();
     Process(const Process&) = delete;
     Process& operator=(const Process&) = delete;

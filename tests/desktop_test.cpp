@@ -180,7 +180,7 @@ INSTANTIATE_TEST_SUITE_P(TwoAspectRatios, DesktopTest,
 
 TEST(NoDisplayTest, ExitsNonZeroWithGlutsMessageAndNoSignal)
 {
-    Process game({TARVIK_PROGRAM}, "");
+    Process game = startGame("");
     const std::optional<int> status = game.waitForExit(10s);
     ASSERT_TRUE(status);
     ASSERT_TRUE(WIFEXITED(*status)) << "ended by signal " << WTERMSIG(*status);

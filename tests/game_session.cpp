@@ -12,13 +12,22 @@ std::string describe(Vec3 p)
     return text;
 }
 
-std::vector<std::string> commandLine(std::vector<std::string> arguments)
+}  // namespace
+
+Process startGame(const std::string& display, std::vector<std::string> arguments)
 {
     arguments.insert(arguments.begin(), TARVIK_PROGRAM);
-    return arguments;
+#ifdef TARVIK_PRELOAD
+    // Mesa unloads its driver at exit, before the leak check, which would leave
+    // the driver's allocations with no library to name; loaded up front it stays.
+    return Process(arguments,
+                   display,
+                   {"LD_PRELOAD=" TARVIK_PRELOAD,
+                    "LSAN_OPTIONS=print_suppressions=0:suppressions=" TARVIK_LSAN_SUPPRESSIONS});
+#else
+    return Process(arguments, display);
+#endif
 }
-
-}  // namespace
 
 std::vector<Probe> sceneProbes(double farPaddleX)
 {
@@ -59,7 +68,7 @@ std::vector<Probe> sceneProbes(double farPaddleX)
 }
 
 GameSession::GameSession(int width, int height, std::vector<std::string> arguments)
-    : screen(width, height), game(commandLine(std::move(arguments)), screen.name())
+    : screen(width, height), game(startGame(screen.name(), std::move(arguments)))
 {
     window = screen.waitForWindow("Tarvik Game", 10s);
 }

@@ -19,6 +19,9 @@ struct Probe {
 // The scene as it must look with the far paddle centred at farPaddleX.
 std::vector<Probe> sceneProbes(double farPaddleX);
 
+// Starts the real program with the given display and arguments.
+Process startGame(const std::string& display, std::vector<std::string> arguments = {});
+
 // The real program on a virtual desktop of the given size.
 class GameSession {
 public:

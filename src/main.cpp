@@ -6,16 +6,16 @@
 
 namespace {
 
-constexpr int windowSize = 600;       // pixels, asked for before full screen
-constexpr unsigned refreshMs = 25;    // milliseconds between redisplay requests
+constexpr int windowSize = 600;          // pixels, asked for before full screen
+constexpr unsigned refreshMs = 25;       // milliseconds between redisplay requests
 constexpr unsigned char escapeKey = 27;  // ASCII Escape
 
 // Camera: table space is turned about y, tilted about x, then moved away.
-constexpr float cameraX = 0.5f;      // table units, centres the board
-constexpr float cameraY = -0.3f;     // table units, puts the board below the eye
-constexpr float cameraZ = -1.8f;     // table units in front of the eye
-constexpr float cameraTilt = 50.0f;  // degrees about x
-constexpr float cameraTurn = 180.0f; // degrees about y
+constexpr float cameraX = 0.5f;       // table units, centres the board
+constexpr float cameraY = -0.3f;      // table units, puts the board below the eye
+constexpr float cameraZ = -1.8f;      // table units in front of the eye
+constexpr float cameraTilt = 50.0f;   // degrees about x
+constexpr float cameraTurn = 180.0f;  // degrees about y
 
 constexpr double fieldOfView = 45.0;  // degrees, vertical
 constexpr double nearPlane = 0.02;    // table units from the eye

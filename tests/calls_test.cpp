@@ -27,8 +27,9 @@ const bool initialLeft = isLeftKeyPressed;
 const bool initialRight = isRightKeyPressed;
 
 using Calls = std::vector<Call>;
+using Vec = std::vector<double>;
 
-Call call(const char* name, std::vector<double> args = {}) { return {name, std::move(args), {}}; }
+Call call(const char* name, Vec args = {}) { return {name, std::move(args), {}}; }
 
 // The calls one GameDraw operation makes on its own.
 template <class Operation>
@@ -98,29 +99,22 @@ protected:
     }
 };
 
-const Calls boardCalls = {
-    call("glColor3f", {1, 1, 1}),
-    call("glBegin", {GL_QUADS}),
-    call("glNormal3f", {0, 1, 0}),
-    call("glVertex3f", {0, 0.01f, 0}),
-    call("glVertex3f", {0, 0.01f, 1}),
-    call("glVertex3f", {1, 0.01f, 1}),
-    call("glVertex3f", {1, 0.01f, 0}),
-    call("glEnd"),
-};
+// The calls that draw one flat-coloured quad.
+Calls quadCalls(Vec rgb, Vec normal, std::initializer_list<Vec> corners)
+{
+    Calls calls = {call("glColor3f", rgb), call("glBegin", {GL_QUADS}), call("glNormal3f", normal)};
+    for (const Vec& corner : corners) calls.push_back(call("glVertex3f", corner));
+    calls.push_back(call("glEnd"));
+    return calls;
+}
+
+const Calls boardCalls =
+    quadCalls({1, 1, 1}, {0, 1, 0}, {{0, 0.01f, 0}, {0, 0.01f, 1}, {1, 0.01f, 1}, {1, 0.01f, 0}});
 
 Calls paddleCalls(float left, float right, float z)
 {
-    return {
-        call("glColor3f", {0, 1, 1}),
-        call("glBegin", {GL_QUADS}),
-        call("glNormal3f", {0, 0, 1}),
-        call("glVertex3f", {left, 0, z}),
-        call("glVertex3f", {left, 0.2f, z}),
-        call("glVertex3f", {right, 0.2f, z}),
-        call("glVertex3f", {right, 0, z}),
-        call("glEnd"),
-    };
+    return quadCalls({0, 1, 1}, {0, 0, 1},
+                     {{left, 0, z}, {left, 0.2f, z}, {right, 0.2f, z}, {right, 0, z}});
 }
 
 // The ball rests on the board: its centre is one float step above 0.06f.
@@ -190,8 +184,12 @@ TEST_F(SceneTest, FrameClearsPlacesCameraDrawsBoardPaddlesBallThenSwaps)
         call("glRotatef", {50, 1, 0, 0}),
         call("glRotatef", {180, 0, 1, 0}),
     };
-    EXPECT_EQ(frame(), concat({camera, boardCalls, paddleCalls(0.4f, 0.6f, 0),
-                               paddleCalls(0.4f, 0.6f, 1), ballCalls, {call("glutSwapBuffers")}}));
+    EXPECT_EQ(frame(), concat({camera,
+                               boardCalls,
+                               paddleCalls(0.4f, 0.6f, 0),
+                               paddleCalls(0.4f, 0.6f, 1),
+                               ballCalls,
+                               {call("glutSwapBuffers")}}));
     EXPECT_EQ(frame(), frame()) << "every frame is drawn alike while nothing changes";
 }
 
@@ -361,8 +359,7 @@ TEST_F(PaddleTest, HandlersOnlyChangeStateAndTheNextFrameShowsIt)
     const Calls drawn = frame();
     const float now = p2_x;
     EXPECT_EQ(paddleOf(drawn, 1), callsOf([now](GameDraw& d) { d.drawPaddle(now, 1.0f); }));
-    EXPECT_EQ(paddleOf(drawn, 0), paddleCalls(0.4f, 0.6f, 0))
-        << "the near paddle stays centred";
+    EXPECT_EQ(paddleOf(drawn, 0), paddleCalls(0.4f, 0.6f, 0)) << "the near paddle stays centred";
 }
 
 }  // namespace

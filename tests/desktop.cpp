@@ -3,8 +3,8 @@
 #include <X11/Xatom.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
-#include <png.h>
 #include <fcntl.h>
+#include <png.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -103,8 +103,7 @@ bool Frame::savePng(const std::string& path) const
     return png_image_write_to_file(&image, path.c_str(), 0, pixels_.data(), 0, nullptr) != 0;
 }
 
-Process::Process(const std::vector<std::string>& argv,
-                 const std::string& display,
+Process::Process(const std::vector<std::string>& argv, const std::string& display,
                  const std::vector<std::string>& environment)
     : outPath_(makeTempFile()), errPath_(makeTempFile())
 {
@@ -276,9 +275,9 @@ XRectangle VirtualScreen::geometry(Window window) const
 
 Frame VirtualScreen::capture() const
 {
-    XImage* image = XGetImage(display_, DefaultRootWindow(display_), 0, 0,
-                              static_cast<unsigned>(width_), static_cast<unsigned>(height_),
-                              AllPlanes, ZPixmap);
+    XImage* image =
+        XGetImage(display_, DefaultRootWindow(display_), 0, 0, static_cast<unsigned>(width_),
+                  static_cast<unsigned>(height_), AllPlanes, ZPixmap);
     if (!image) {
         throw std::runtime_error("cannot read the screen back");
     }

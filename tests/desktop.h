@@ -16,10 +16,7 @@ using namespace std::chrono_literals;
 
 struct Rgb {
     unsigned char r, g, b;
-    bool operator==(const Rgb& other) const
-    {
-        return r == other.r && g == other.g && b == other.b;
-    }
+    bool operator==(const Rgb& other) const { return r == other.r && g == other.g && b == other.b; }
 };
 
 // Names the colour for test messages, such as "cyan" or "rgb(12, 0, 255)".
@@ -52,8 +49,7 @@ class Process {
 public:
     // Starts argv[0] with the given X display (an empty one unsets DISPLAY)
     // and the given NAME=value pairs added to its environment.
-    Process(const std::vector<std::string>& argv,
-            const std::string& display,
+    Process(const std::vector<std::string>& argv, const std::string& display,
             const std::vector<std::string>& environment = {});
     ~Process();
     Process(const Process&) = delete;

@@ -7,8 +7,8 @@
 #include "game_session.h"
 
 #include <X11/keysym.h>
-#include <cmath>
 #include <sys/wait.h>
+#include <cmath>
 
 namespace {
 
@@ -168,9 +168,10 @@ TEST_P(DesktopTest, HeldArrowKeepsMovingWithKeyRepeat)
     ASSERT_EQ(session.waitToShow(sceneProbes(0.5)), "");
     screen.pressKey(XK_Left);
     // Only repeated press events can carry the paddle this far: eight steps or more.
-    const std::string report = session.waitToShow({{"left of the far paddle", {0.45, 0.15, 1}, black},
-                                                   {"far paddle gone left", {0.55, 0.15, 1}, black}},
-                                                  5s);
+    const std::string report =
+        session.waitToShow({{"left of the far paddle", {0.45, 0.15, 1}, black},
+                            {"far paddle gone left", {0.55, 0.15, 1}, black}},
+                           5s);
     screen.releaseKey(XK_Left);
     EXPECT_EQ(report, "");
 }

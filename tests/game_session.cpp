@@ -1,7 +1,7 @@
 #include "game_session.h"
 
-#include <cstdio>
 #include <unistd.h>
+#include <cstdio>
 
 namespace {
 
@@ -20,8 +20,7 @@ Process startGame(const std::string& display, std::vector<std::string> arguments
 #ifdef TARVIK_PRELOAD
     // Mesa unloads its driver at exit, before the leak check, which would leave
     // the driver's allocations with no library to name; loaded up front it stays.
-    return Process(arguments,
-                   display,
+    return Process(arguments, display,
                    {"LD_PRELOAD=" TARVIK_PRELOAD,
                     "LSAN_OPTIONS=print_suppressions=0:suppressions=" TARVIK_LSAN_SUPPRESSIONS});
 #else

@@ -40,8 +40,8 @@ int main(int argc, char** argv)
 {
     int width = 1280, height = 720;
     if (argc < 3 || argc > 4 ||
-        (argc == 4 && (std::sscanf(argv[3], "%dx%d", &width, &height) != 2 || width < 1 ||
-                       height < 1))) {
+        (argc == 4 &&
+         (std::sscanf(argv[3], "%dx%d", &width, &height) != 2 || width < 1 || height < 1))) {
         std::fprintf(stderr, "usage: screenshot PROGRAM OUTPUT.png [WIDTHxHEIGHT]\n");
         return 2;
     }

@@ -28,8 +28,10 @@ install_missing_packages() {
     as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >&2
 }
 
-# Configures and builds the project in build/ with the given CMake options.
+# Configures and builds the project in the given directory with the given CMake options.
 build_project() {
-    cmake -S "$project_dir" -B "$build_dir" "$@" >&2
-    cmake --build "$build_dir" --parallel "$(nproc)" >&2
+    local dir=$1
+    shift
+    cmake -S "$project_dir" -B "$dir" "$@" >&2
+    cmake --build "$dir" --parallel "$(nproc)" >&2
 }

@@ -7,7 +7,7 @@ set -euo pipefail
 source "$(dirname "$0")/common.sh"
 
 install_missing_packages
-build_project -DCMAKE_BUILD_TYPE=Release -DTARVIK_BUILD_TESTS=ON
+build_project "$build_dir" -DCMAKE_BUILD_TYPE=Release -DTARVIK_BUILD_TESTS=ON
 
 if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
     exec "$build_dir/tarvik" "$@"

@@ -11,15 +11,18 @@ constexpr float ballRadius = 0.05f;   // table units
 constexpr int ballSlices = 20;        // subdivisions around the sphere's axis
 constexpr int ballStacks = 20;        // subdivisions along the sphere's axis
 
-constexpr float boardColor[] = {1.0f, 1.0f, 1.0f};   // white
-constexpr float paddleColor[] = {0.0f, 1.0f, 1.0f};  // cyan
-constexpr float ballColor[] = {1.0f, 0.0f, 0.0f};    // red
+struct Color {
+    float r, g, b;  // 0 to 1
+};
+constexpr Color boardColor = {1.0f, 1.0f, 1.0f};   // white
+constexpr Color paddleColor = {0.0f, 1.0f, 1.0f};  // cyan
+constexpr Color ballColor = {1.0f, 0.0f, 0.0f};    // red
 
 }  // namespace
 
 void GameDraw::drawBoard()
 {
-    glColor3f(boardColor[0], boardColor[1], boardColor[2]);
+    glColor3f(boardColor.r, boardColor.g, boardColor.b);
     glBegin(GL_QUADS);
     glNormal3f(0.0f, 1.0f, 0.0f);
     glVertex3f(0.0f, boardHeight, 0.0f);
@@ -34,7 +37,7 @@ void GameDraw::drawPaddle(float x, float z)
     const float left = x - paddleWidth / 2;
     const float right = x + paddleWidth / 2;
 
-    glColor3f(paddleColor[0], paddleColor[1], paddleColor[2]);
+    glColor3f(paddleColor.r, paddleColor.g, paddleColor.b);
     glBegin(GL_QUADS);
     glNormal3f(0.0f, 0.0f, 1.0f);
     glVertex3f(left, 0.0f, z);
@@ -46,7 +49,7 @@ void GameDraw::drawPaddle(float x, float z)
 
 void GameDraw::drawBall(float x, float z)
 {
-    glColor3f(ballColor[0], ballColor[1], ballColor[2]);
+    glColor3f(ballColor.r, ballColor.g, ballColor.b);
     // The ball's lowest point touches the board's surface.
     glTranslatef(x, ballRadius + boardHeight, z);
     glutSolidSphere(ballRadius, ballSlices, ballStacks);

@@ -225,6 +225,28 @@ VirtualScreen::~VirtualScreen()
     }
 }
 
+void VirtualScreen::killServer()
+{
+    // Our own connection goes first: Xlib ends any client whose server vanishes.
+    XCloseDisplay(display_);
+    display_ = nullptr;
+    kill(server_->pid(), SIGKILL);
+    server_->waitForExit(5s);
+}
+
+void VirtualScreen::askToClose(Window window) const
+{
+    XEvent event{};
+    event.xclient.type = ClientMessage;
+    event.xclient.window = window;
+    event.xclient.message_type = XInternAtom(display_, "WM_PROTOCOLS", False);
+    event.xclient.format = 32;
+    event.xclient.data.l[0] = static_cast<long>(XInternAtom(display_, "WM_DELETE_WINDOW", False));
+    event.xclient.data.l[1] = CurrentTime;
+    XSendEvent(display_, window, False, NoEventMask, &event);
+    XSync(display_, False);
+}
+
 Window VirtualScreen::findWindow(const std::string& title) const
 {
     Window root = 0, parent = 0;
@@ -295,11 +317,16 @@ Frame VirtualScreen::capture() const
     return Frame(width_, height_, std::move(pixels));
 }
 
-void VirtualScreen::sendKey(KeySym key, bool down) const
+void VirtualScreen::sendKeys(const std::vector<std::pair<KeySym, bool>>& events) const
 {
-    XTestFakeKeyEvent(display_, XKeysymToKeycode(display_, key), down ? True : False, CurrentTime);
+    for (const auto& [key, down] : events) {
+        XTestFakeKeyEvent(display_, XKeysymToKeycode(display_, key), down ? True : False,
+                          CurrentTime);
+    }
     XSync(display_, False);
 }
+
+void VirtualScreen::sendKey(KeySym key, bool down) const { sendKeys({{key, down}}); }
 
 void VirtualScreen::pressKey(KeySym key) const { sendKey(key, true); }
 

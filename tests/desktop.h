@@ -10,6 +10,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 using namespace std::chrono_literals;
@@ -92,11 +93,18 @@ public:
     template <class Predicate>
     Frame captureUntil(Predicate holds, std::chrono::milliseconds timeout) const;
 
+    // Sends key events as one burst: each pair is a key and whether it goes down.
+    void sendKeys(const std::vector<std::pair<KeySym, bool>>& events) const;
     void pressKey(KeySym key) const;
     void releaseKey(KeySym key) const;
     void tapKey(KeySym key) const;
     // Switches the server's key repeat, as a person may in their desktop settings.
     void setKeyRepeat(bool on) const;
+
+    // Asks the window to close, as a window manager does for its close button.
+    void askToClose(Window window) const;
+    // Ends the X server at once, as a crash would; the screen is unusable after.
+    void killServer();
 
 private:
     Window findWindow(const std::string& title) const;

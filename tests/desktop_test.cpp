@@ -68,17 +68,6 @@ protected:
         probes.push_back({"where the far paddle stood", {before, 0.15, 1}, black});
         return probes;
     }
-
-    // The far paddle's edges after a one-step move from the centre: cyan just
-    // inside its new edge, black just past its new far side.
-    static std::vector<Probe> oneStepProbes(double x)
-    {
-        std::vector<Probe> probes = sceneProbes(x);
-        const double side = x > 0.5 ? 1 : -1;
-        probes.push_back({"far paddle's new edge", {x + side * 0.09, 0.1, 1}, cyan});
-        probes.push_back({"far paddle's old edge", {x - side * 0.11, 0.1, 1}, black});
-        return probes;
-    }
 };
 
 TEST_P(DesktopTest, WindowTitledTarvikGameCoversTheWholeScreen)
@@ -145,22 +134,22 @@ TEST_P(DesktopTest, WhileOneArrowIsHeldTheOtherMovesNothing)
     ASSERT_EQ(session.waitToShow(sceneProbes(0.5)), "");
 
     screen.pressKey(XK_Left);
-    ASSERT_EQ(session.waitToShow(oneStepProbes(0.52)), "");
+    ASSERT_EQ(session.waitToShow(farPaddleAt(0.52)), "");
     screen.pressKey(XK_Right);
     pause(200ms);
-    EXPECT_EQ(session.waitToShow(oneStepProbes(0.52), 0ms), "") << "Right pressed with Left held";
+    EXPECT_EQ(session.waitToShow(farPaddleAt(0.52), 0ms), "") << "Right pressed with Left held";
     for (int i = 0; i < 3; ++i) {
         screen.releaseKey(XK_Left);
         screen.pressKey(XK_Left);
     }
     pause(200ms);
-    EXPECT_EQ(session.waitToShow(oneStepProbes(0.52), 0ms), "") << "Left pressed with Right held";
+    EXPECT_EQ(session.waitToShow(farPaddleAt(0.52), 0ms), "") << "Left pressed with Right held";
 
     screen.releaseKey(XK_Right);
     screen.releaseKey(XK_Left);
     screen.pressKey(XK_Left);
     screen.releaseKey(XK_Left);
-    EXPECT_EQ(session.waitToShow(oneStepProbes(0.54)), "") << "Left moves again once Right is up";
+    EXPECT_EQ(session.waitToShow(farPaddleAt(0.54)), "") << "Left moves again once Right is up";
 }
 
 TEST_P(DesktopTest, HeldArrowKeepsMovingWithKeyRepeat)

@@ -66,10 +66,26 @@ std::vector<Probe> sceneProbes(double farPaddleX)
     };
 }
 
+std::vector<Probe> farPaddleAt(double x)
+{
+    constexpr double halfWidth = 0.1, halfStep = 0.01;  // table units
+    std::vector<Probe> probes = sceneProbes(x);
+    probes.push_back({"far paddle's left side", {x + halfWidth - halfStep, 0.1, 1}, cyan});
+    probes.push_back({"left of the far paddle", {x + halfWidth + halfStep, 0.1, 1}, black});
+    probes.push_back({"far paddle's right side", {x - halfWidth + halfStep, 0.1, 1}, cyan});
+    probes.push_back({"right of the far paddle", {x - halfWidth - halfStep, 0.1, 1}, black});
+    return probes;
+}
+
 GameSession::GameSession(int width, int height, std::vector<std::string> arguments)
     : screen(width, height), game(startGame(screen.name(), std::move(arguments)))
 {
-    window = screen.waitForWindow("Tarvik Game", 10s);
+    // Waits for the window, unless the game ends without one.
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    do {
+        window = screen.waitForWindow("Tarvik Game", 50ms);
+    } while (window == None && !game.waitForExit(0ms) &&
+             std::chrono::steady_clock::now() < deadline);
 }
 
 std::string GameSession::waitToShow(const std::vector<Probe>& probes,

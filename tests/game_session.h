@@ -22,6 +22,10 @@ std::vector<Probe> sceneProbes(double farPaddleX);
 // Starts the real program with the given display and arguments.
 Process startGame(const std::string& display, std::vector<std::string> arguments = {});
 
+// The scene with the far paddle pinned to within half a step of x: cyan just
+// inside both its sides, black just outside them.
+std::vector<Probe> farPaddleAt(double x);
+
 // The real program on a virtual desktop of the given size.
 class GameSession {
 public:
@@ -34,5 +38,5 @@ public:
 
     VirtualScreen screen;
     Process game;
-    Window window = None;
+    Window window = None;  // None if the game ended before it made one
 };

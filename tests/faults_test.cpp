@@ -1,0 +1,117 @@
+// The real program under faults and bad input: its X server dying, its window
+// closed by the window manager, a burst of keys, malformed GLUT options. Each
+// must end cleanly or carry on, and never by a signal.
+
+// Before Xlib, whose macros such as None would clash with GoogleTest's names.
+#include <gtest/gtest.h>
+
+#include "game_session.h"
+
+#include <X11/keysym.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <random>
+
+namespace {
+
+constexpr int width = 1024, height = 768;
+
+// Describes how a process ended, for test messages.
+std::string describeEnd(int status)
+{
+    if (WIFSIGNALED(status)) return "killed by signal " + std::to_string(WTERMSIG(status));
+    return "exited with status " + std::to_string(WEXITSTATUS(status));
+}
+
+// Presses Escape and expects the game to end with status 0 and no output.
+void expectEscapeEndsCleanly(GameSession& session)
+{
+    session.screen.tapKey(XK_Escape);
+    const std::optional<int> status = session.game.waitForExit(5s);
+    ASSERT_TRUE(status) << "still running after Escape";
+    EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << describeEnd(*status);
+    EXPECT_EQ(session.game.standardError(), "");
+}
+
+TEST(FaultTest, ServerDeathEndsTheGameWithAMessageWithinTwoSeconds)
+{
+    GameSession session(width, height);
+    ASSERT_EQ(session.waitToShow(sceneProbes(0.5)), "");
+    session.screen.killServer();
+    const std::optional<int> status = session.game.waitForExit(2s);
+    ASSERT_TRUE(status) << "still running 2 s after its X server died";
+    ASSERT_TRUE(WIFEXITED(*status)) << describeEnd(*status);
+    EXPECT_NE(WEXITSTATUS(*status), 0);
+    EXPECT_NE(session.game.standardError(), "");
+}
+
+TEST(FaultTest, WindowManagerCloseEndsTheGameWithoutACrash)
+{
+    GameSession session(width, height);
+    ASSERT_EQ(session.waitToShow(sceneProbes(0.5)), "");
+    session.screen.askToClose(session.window);
+    const std::optional<int> status = session.game.waitForExit(5s);
+    ASSERT_TRUE(status) << "still running after the window was closed";
+    EXPECT_TRUE(WIFEXITED(*status)) << describeEnd(*status);
+    std::cout << "closed through the window manager: " << describeEnd(*status) << "\n";
+}
+
+TEST(FaultTest, BurstOfTwoThousandArrowEventsLosesNone)
+{
+    GameSession session(width, height);
+    ASSERT_EQ(session.waitToShow(sceneProbes(0.5)), "");
+
+    // 505 Left and 495 Right taps in a fixed shuffled order: ten steps left in all.
+    std::vector<KeySym> taps(505, XK_Left);
+    taps.insert(taps.end(), 495, XK_Right);
+    std::shuffle(taps.begin(), taps.end(), std::mt19937(2026));
+    std::vector<std::pair<KeySym, bool>> events;
+    for (KeySym key : taps) {
+        events.emplace_back(key, true);
+        events.emplace_back(key, false);
+    }
+    ASSERT_EQ(events.size(), 2000u);
+    session.screen.sendKeys(events);
+
+    EXPECT_EQ(session.waitToShow(farPaddleAt(0.5 + 10 * 0.02), 10s), "");
+    expectEscapeEndsCleanly(session);
+}
+
+struct GlutOptions {
+    std::string name;
+    std::vector<std::string> arguments;
+};
+
+std::string nameOf(const ::testing::TestParamInfo<GlutOptions>& options)
+{
+    return options.param.name;
+}
+
+class MalformedOptionTest : public ::testing::TestWithParam<GlutOptions> {};
+
+TEST_P(MalformedOptionTest, EndsWithAMessageOrRunsNormally)
+{
+    GameSession session(width, height, GetParam().arguments);
+    if (session.window != None) {
+        EXPECT_EQ(session.waitToShow(sceneProbes(0.5)), "");
+        expectEscapeEndsCleanly(session);
+        return;
+    }
+    const std::optional<int> status = session.game.waitForExit(0ms);
+    ASSERT_TRUE(status) << "neither a window nor an end";
+    ASSERT_TRUE(WIFEXITED(*status)) << describeEnd(*status);
+    EXPECT_NE(WEXITSTATUS(*status), 0) << "ended at start-up as if nothing were wrong";
+    EXPECT_NE(session.game.standardError(), "") << "ended without saying why";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Glut, MalformedOptionTest,
+    ::testing::Values(GlutOptions{"DisplayWithNoValue", {"-display"}},
+                      GlutOptions{"DisplayThatDoesNotExist", {"-display", ":65000"}},
+                      GlutOptions{"GeometryGarbage", {"-geometry", "garbage"}},
+                      GlutOptions{"GeometryZero", {"-geometry", "0x0"}},
+                      GlutOptions{"ArgumentOf100000Characters", {std::string(100000, 'x')}}),
+    nameOf);
+
+}  // namespace

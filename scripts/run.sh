@@ -12,5 +12,5 @@ build_project "$build_dir" -DCMAKE_BUILD_TYPE=Release -DTARVIK_BUILD_TESTS=ON
 if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
     exec "$build_dir/tarvik" "$@"
 fi
-"$build_dir/tests/screenshot" "$build_dir/tarvik" "$build_dir/screenshot.png"
+"$build_dir/tests/screenshot" --icon "$build_dir/icon.png" "$build_dir/screenshot.png" "$build_dir/tarvik"
 echo "No X display here, so Tarvik Game ran on a virtual one: see build/screenshot.png"

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs what the project needs, builds it with its tests and runs them all:
-# the static checks, the call-by-call unit tests and the end-to-end tests on a
-# virtual desktop; then the unit and end-to-end tests once more, built with
-# AddressSanitizer and UndefinedBehaviorSanitizer.
+# the static checks, the call-by-call unit tests, the end-to-end tests on a
+# virtual desktop and the Debian package's test (as root); then the unit and
+# end-to-end tests once more, built with AddressSanitizer and
+# UndefinedBehaviorSanitizer.
 set -euo pipefail
 source "$(dirname "$0")/common.sh"
 
@@ -13,4 +14,4 @@ build_project "$build_dir" -DCMAKE_BUILD_TYPE=Release -DTARVIK_BUILD_TESTS=ON
 
 sanitize_dir="$project_dir/build-sanitize"
 build_project "$sanitize_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARVIK_SANITIZE=ON
-(cd "$sanitize_dir" && ctest --output-on-failure --parallel "$(nproc)" --label-exclude static)
+(cd "$sanitize_dir" && ctest --output-on-failure --parallel "$(nproc)" --label-exclude "static|package")

@@ -1,8 +1,12 @@
-// Runs a program on a virtual screen for a few seconds, saves a picture of the
-// screen as a PNG, then ends the program with Escape.
+// Runs the game on a virtual desktop for a few seconds, saves a picture of the
+// screen as a PNG, then ends the game with Escape and expects status 0.
 //
-//   screenshot PROGRAM OUTPUT.png [WIDTHxHEIGHT]
+//   screenshot [--icon ICON.png] [--timeout SECONDS] OUTPUT.png COMMAND [ARGUMENT...]
+//
+// --icon also saves a 512 x 512 square around the scene; --timeout gives slow
+// runs (under valgrind, say) longer to start and to end.
 
+#include "camera.h"
 #include "desktop.h"
 
 #include <X11/keysym.h>
@@ -10,17 +14,19 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
+#include <string>
 
 namespace {
 
-constexpr auto startTimeout = 10s;  // for the window and its first frame
-constexpr auto runTime = 2s;        // shown before the picture is taken
-constexpr auto exitTimeout = 5s;    // for the program to end after Escape
+constexpr int screenWidth = 1280, screenHeight = 720;  // pixels
+constexpr int iconSize = 512;                          // pixels, square
+constexpr auto runTime = 2s;                           // shown before the picture
 
-int fail(const char* message)
+int fail(const std::string& message)
 {
-    std::fprintf(stderr, "screenshot: %s\n", message);
+    std::fprintf(stderr, "screenshot: %s\n", message.c_str());
     return 1;
 }
 
@@ -34,34 +40,69 @@ bool showsSomething(const Frame& frame)
     return false;
 }
 
+// The icon: a square centred on the board and both paddles.
+Frame iconOf(const Frame& screen)
+{
+    int left = screen.width(), right = 0, top = screen.height(), bottom = 0;
+    for (const Vec3 corner : {Vec3{0, 0, 0}, Vec3{1, 0, 0}, Vec3{0, 0.2, 1}, Vec3{1, 0.2, 1}}) {
+        const Pixel at = tableToPixel(corner, screen.width(), screen.height());
+        left = std::min(left, at.x);
+        right = std::max(right, at.x);
+        top = std::min(top, at.y);
+        bottom = std::max(bottom, at.y);
+    }
+    const int x = std::clamp((left + right - iconSize) / 2, 0, screen.width() - iconSize);
+    const int y = std::clamp((top + bottom - iconSize) / 2, 0, screen.height() - iconSize);
+    return screen.crop(x, y, iconSize, iconSize);
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
-    int width = 1280, height = 720;
-    if (argc < 3 || argc > 4 ||
-        (argc == 4 &&
-         (std::sscanf(argv[3], "%dx%d", &width, &height) != 2 || width < 1 || height < 1))) {
-        std::fprintf(stderr, "usage: screenshot PROGRAM OUTPUT.png [WIDTHxHEIGHT]\n");
+    std::string iconPath;
+    std::chrono::seconds timeout = 10s;  // for the first frame, and for the end after Escape
+    int next = 1;
+    for (; next + 1 < argc && argv[next][0] == '-'; next += 2) {
+        const std::string option = argv[next];
+        if (option == "--icon") {
+            iconPath = argv[next + 1];
+        } else if (option == "--timeout" && std::atoi(argv[next + 1]) > 0) {
+            timeout = std::chrono::seconds(std::atoi(argv[next + 1]));
+        } else {
+            next = argc;
+        }
+    }
+    if (argc - next < 2) {
+        std::fprintf(stderr,
+                     "usage: screenshot [--icon ICON.png] [--timeout SECONDS] OUTPUT.png "
+                     "COMMAND [ARGUMENT...]\n");
         return 2;
     }
+    const std::string outputPath = argv[next];
+    const std::vector<std::string> command(argv + next + 1, argv + argc);
+
     try {
-        VirtualScreen screen(width, height);
-        Process program({argv[1]}, screen.name());
-        if (screen.waitForWindow("Tarvik Game", startTimeout) == None) {
-            return fail("no window titled \"Tarvik Game\" appeared");
+        VirtualScreen screen(screenWidth, screenHeight);
+        Process game(command, screen.name());
+        if (screen.waitForWindow("Tarvik Game", timeout) == None) {
+            return fail("no window titled \"Tarvik Game\" appeared: " + game.standardError());
         }
-        if (!showsSomething(screen.captureUntil(showsSomething, startTimeout))) {
+        if (!showsSomething(screen.captureUntil(showsSomething, timeout))) {
             return fail("the window stayed black");
         }
         pause(runTime);
-        if (!screen.capture().savePng(argv[2])) {
-            return fail("cannot write the picture");
+        const Frame picture = screen.capture();
+        if (!picture.savePng(outputPath)) {
+            return fail("cannot write " + outputPath);
+        }
+        if (!iconPath.empty() && !iconOf(picture).savePng(iconPath)) {
+            return fail("cannot write " + iconPath);
         }
         screen.tapKey(XK_Escape);
-        const std::optional<int> status = program.waitForExit(exitTimeout);
+        const std::optional<int> status = game.waitForExit(timeout);
         if (!status || !WIFEXITED(*status) || WEXITSTATUS(*status) != 0) {
-            return fail("the program did not end with status 0 on Escape");
+            return fail("the game did not end with status 0 on Escape: " + game.standardError());
         }
     } catch (const std::exception& error) {
         return fail(error.what());

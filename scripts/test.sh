@@ -3,7 +3,7 @@
 # the static checks, the call-by-call unit tests, the end-to-end tests on a
 # virtual desktop and the Debian package's test (as root); then the unit and
 # end-to-end tests once more, built with AddressSanitizer and
-# UndefinedBehaviorSanitizer.
+# UndefinedBehaviorSanitizer; last, a run of the game under valgrind.
 set -euo pipefail
 source "$(dirname "$0")/common.sh"
 
@@ -15,3 +15,6 @@ build_project "$build_dir" -DCMAKE_BUILD_TYPE=Release -DTARVIK_BUILD_TESTS=ON
 sanitize_dir="$project_dir/build-sanitize"
 build_project "$sanitize_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARVIK_SANITIZE=ON
 (cd "$sanitize_dir" && ctest --output-on-failure --parallel "$(nproc)" --label-exclude "static|package")
+
+# The game under valgrind's memcheck, in the first build.
+"$project_dir/scripts/valgrind.sh"

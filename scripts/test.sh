@@ -3,7 +3,8 @@
 # the static checks, the call-by-call unit tests, the end-to-end tests on a
 # virtual desktop and the Debian package's test (as root); then the unit and
 # end-to-end tests once more, built with AddressSanitizer and
-# UndefinedBehaviorSanitizer; last, a run of the game under valgrind.
+# UndefinedBehaviorSanitizer; last, a run of the game under valgrind and the
+# benchmark in its short mode.
 set -euo pipefail
 source "$(dirname "$0")/common.sh"
 
@@ -18,3 +19,6 @@ build_project "$sanitize_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARVIK_SANITIZ
 
 # The game under valgrind's memcheck, in the first build.
 "$project_dir/scripts/valgrind.sh"
+
+# The benchmark in its short mode, only to prove that it runs.
+"$project_dir/scripts/bench.sh" --short

@@ -295,26 +295,28 @@ XRectangle VirtualScreen::geometry(Window window) const
             static_cast<unsigned short>(attributes.height)};
 }
 
-Frame VirtualScreen::capture() const
+Frame VirtualScreen::capture() const { return capture(0, 0, width_, height_); }
+
+Frame VirtualScreen::capture(int x, int y, int width, int height) const
 {
     XImage* image =
-        XGetImage(display_, DefaultRootWindow(display_), 0, 0, static_cast<unsigned>(width_),
-                  static_cast<unsigned>(height_), AllPlanes, ZPixmap);
+        XGetImage(display_, DefaultRootWindow(display_), x, y, static_cast<unsigned>(width),
+                  static_cast<unsigned>(height), AllPlanes, ZPixmap);
     if (!image) {
         throw std::runtime_error("cannot read the screen back");
     }
     std::vector<Rgb> pixels;
-    pixels.reserve(static_cast<size_t>(width_) * static_cast<size_t>(height_));
-    for (int y = 0; y < height_; ++y) {
-        for (int x = 0; x < width_; ++x) {
-            const unsigned long value = XGetPixel(image, x, y);
+    pixels.reserve(static_cast<size_t>(width) * static_cast<size_t>(height));
+    for (int row = 0; row < height; ++row) {
+        for (int column = 0; column < width; ++column) {
+            const unsigned long value = XGetPixel(image, column, row);
             pixels.push_back({static_cast<unsigned char>((value & image->red_mask) >> 16),
                               static_cast<unsigned char>((value & image->green_mask) >> 8),
                               static_cast<unsigned char>(value & image->blue_mask)});
         }
     }
     XDestroyImage(image);
-    return Frame(width_, height_, std::move(pixels));
+    return Frame(width, height, std::move(pixels));
 }
 
 void VirtualScreen::sendKeys(const std::vector<std::pair<KeySym, bool>>& events) const

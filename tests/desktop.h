@@ -89,6 +89,8 @@ public:
     XRectangle geometry(Window window) const;
 
     Frame capture() const;
+    // A picture of one rectangle of the screen.
+    Frame capture(int x, int y, int width, int height) const;
     // Captures until the predicate holds, and returns the last frame seen.
     template <class Predicate>
     Frame captureUntil(Predicate holds, std::chrono::milliseconds timeout) const;

@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Benchmarks the game against the floor program of bench/ on a virtual
+# 1920 x 1080 desktop: frame pacing, CPU per frame, start-up, key-to-picture
+# latency and memory.
+#
+#   scripts/bench.sh           five pairs of runs, about two and a half minutes;
+#                              writes docs/benchmarks.md
+#   scripts/bench.sh --short   one short pair, only to prove the benchmark works;
+#                              writes build/benchmarks.md
+#   scripts/bench.sh --long    one pair with five minutes of steady state, for
+#                              memory growth; writes build/benchmarks-long.md
+set -euo pipefail
+source "$(dirname "$0")/common.sh"
+
+case "${1:-}" in
+    "") output="$project_dir/docs/benchmarks.md" ;;
+    --short) output="$build_dir/benchmarks.md" ;;
+    --long) output="$build_dir/benchmarks-long.md" ;;
+    *)
+        echo "usage: scripts/bench.sh [--short | --long]" >&2
+        exit 2
+        ;;
+esac
+
+install_missing_packages
+build_project "$build_dir" -DCMAKE_BUILD_TYPE=Release -DTARVIK_BUILD_TESTS=ON
+"$build_dir/bench/bench" "$@" --output "$output"
+echo "Benchmark written to ${output#"$project_dir"/}"

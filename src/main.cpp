@@ -30,12 +30,12 @@ constexpr float paddleStep = 0.02f;  // table units per arrow-key press
 }  // namespace
 
 // Game state, touched only from GLUT callbacks once the loop runs.
-float p1_x = 0.5f;
-float p2_x = 0.5f;
-bool isLeftKeyPressed = false;
-bool isRightKeyPressed = false;
-int window = 0;
-GameDraw* draw = nullptr;
+float p1_x = 0.5f;               // x of the near paddle's centre, table units
+float p2_x = 0.5f;               // x of the far paddle's centre, moved by the arrows
+bool isLeftKeyPressed = false;   // the Left arrow is held
+bool isRightKeyPressed = false;  // the Right arrow is held
+int window = 0;                  // GLUT's identifier of the game window
+GameDraw* draw = nullptr;        // the one drawing object, kept for the whole run
 
 // Draws one frame: the board, both paddles and the ball from the fixed camera.
 void drawScene()

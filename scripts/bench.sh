@@ -8,14 +8,14 @@
 #   scripts/bench.sh --short   one short pair, only to prove the benchmark works;
 #                              writes build/benchmarks.md
 #   scripts/bench.sh --long    one pair with five minutes of steady state, for
-#                              memory growth; writes build/benchmarks-long.md
+#                              memory growth; writes docs/benchmarks-long.md
 set -euo pipefail
 source "$(dirname "$0")/common.sh"
 
 case "${1:-}" in
     "") output="$project_dir/docs/benchmarks.md" ;;
     --short) output="$build_dir/benchmarks.md" ;;
-    --long) output="$build_dir/benchmarks-long.md" ;;
+    --long) output="$project_dir/docs/benchmarks-long.md" ;;
     *)
         echo "usage: scripts/bench.sh [--short | --long]" >&2
         exit 2

@@ -17,23 +17,6 @@ namespace {
 
 constexpr int width = 1024, height = 768;
 
-// Describes how a process ended, for test messages.
-std::string describeEnd(int status)
-{
-    if (WIFSIGNALED(status)) return "killed by signal " + std::to_string(WTERMSIG(status));
-    return "exited with status " + std::to_string(WEXITSTATUS(status));
-}
-
-// Presses Escape and expects the game to end with status 0 and no output.
-void expectEscapeEndsCleanly(GameSession& session)
-{
-    session.screen.tapKey(XK_Escape);
-    const std::optional<int> status = session.game.waitForExit(5s);
-    ASSERT_TRUE(status) << "still running after Escape";
-    EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << describeEnd(*status);
-    EXPECT_EQ(session.game.standardError(), "");
-}
-
 TEST(FaultTest, ServerDeathEndsTheGameWithAMessageWithinTwoSeconds)
 {
     GameSession session(width, height);
@@ -75,7 +58,7 @@ TEST(FaultTest, BurstOfTwoThousandArrowEventsLosesNone)
     session.screen.sendKeys(events);
 
     EXPECT_EQ(session.waitToShow(farPaddleAt(0.5 + 10 * 0.02), 10s), "");
-    expectEscapeEndsCleanly(session);
+    EXPECT_EQ(session.endWithEscape(), "");
 }
 
 struct GlutOptions {
@@ -95,7 +78,7 @@ TEST_P(MalformedOptionTest, EndsWithAMessageOrRunsNormally)
     GameSession session(width, height, GetParam().arguments);
     if (session.window != None) {
         EXPECT_EQ(session.waitToShow(sceneProbes(0.5)), "");
-        expectEscapeEndsCleanly(session);
+        EXPECT_EQ(session.endWithEscape(), "");
         return;
     }
     const std::optional<int> status = session.game.waitForExit(0ms);

@@ -1,6 +1,9 @@
 #include "game_session.h"
 
+#include <X11/keysym.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
 #include <cstdio>
 
 namespace {
@@ -13,6 +16,12 @@ std::string describe(Vec3 p)
 }
 
 }  // namespace
+
+std::string describeEnd(int status)
+{
+    if (WIFSIGNALED(status)) return "killed by signal " + std::to_string(WTERMSIG(status));
+    return "exited with status " + std::to_string(WEXITSTATUS(status));
+}
 
 Process startGame(const std::string& display, std::vector<std::string> arguments)
 {
@@ -111,5 +120,18 @@ std::string GameSession::waitToShow(const std::vector<Probe>& probes,
         const std::string path = "/tmp/tarvik-mismatch-" + std::to_string(getpid()) + ".png";
         if (last.savePng(path)) report += "picture: " + path + "\n";
     }
+    return report;
+}
+
+std::string GameSession::endWithEscape()
+{
+    screen.tapKey(XK_Escape);
+    const std::optional<int> status = game.waitForExit(5s);
+    if (!status) return "still running after Escape";
+    std::string report;
+    if (!WIFEXITED(*status) || WEXITSTATUS(*status) != 0) report += describeEnd(*status) + "\n";
+    if (screen.hasWindow("Tarvik Game")) report += "its window is still there\n";
+    if (!game.standardOutput().empty()) report += "wrote: " + game.standardOutput() + "\n";
+    if (!game.standardError().empty()) report += "wrote: " + game.standardError() + "\n";
     return report;
 }

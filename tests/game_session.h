@@ -19,6 +19,9 @@ struct Probe {
 // The scene as it must look with the far paddle centred at farPaddleX.
 std::vector<Probe> sceneProbes(double farPaddleX);
 
+// Says how a process ended, such as "exited with status 1", from its wait status.
+std::string describeEnd(int status);
+
 // Starts the real program with the given display and arguments.
 Process startGame(const std::string& display, std::vector<std::string> arguments = {});
 
@@ -35,6 +38,11 @@ public:
     // mismatches, one per line, or an empty string when all match.
     std::string waitToShow(const std::vector<Probe>& probes,
                            std::chrono::milliseconds timeout = 5s) const;
+
+    // Presses Escape and checks that the game ends with status 0, having
+    // written nothing, and that its window is gone; returns what went wrong,
+    // or an empty string.
+    std::string endWithEscape();
 
     VirtualScreen screen;
     Process game;

@@ -109,6 +109,7 @@ void handleSpecialKeyReleased(int key, int /*x*/, int /*y*/)
     }
 }
 
+// Opens the full-screen window, wires every handler to GLUT and hands over to its loop.
 int main(int argc, char** argv)
 {
     glutInit(&argc, argv);

@@ -30,7 +30,7 @@ namespace {
 constexpr double none = std::nan("");  // a measure that does not apply
 
 struct Settings {
-    int pairs = 5;
+    int pairs = 9;
     int width = 1920, height = 1080;
     std::chrono::seconds warmUp{3};    // before the steady state is measured
     std::chrono::seconds measure{10};  // the steady state

@@ -3,7 +3,7 @@
 # 1920 x 1080 desktop: frame pacing, CPU per frame, start-up, key-to-picture
 # latency and memory.
 #
-#   scripts/bench.sh           five pairs of runs, about two and a half minutes;
+#   scripts/bench.sh           nine pairs of runs, about four and a half minutes;
 #                              writes docs/benchmarks.md
 #   scripts/bench.sh --short   one short pair, only to prove the benchmark works;
 #                              writes build/benchmarks.md

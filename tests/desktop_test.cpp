@@ -127,22 +127,22 @@ TEST_P(DesktopTest, WhileOneArrowIsHeldTheOtherMovesNothing)
     ASSERT_EQ(session.waitToShow(sceneProbes(0.5)), "");
 
     screen.pressKey(XK_Left);
-    ASSERT_EQ(session.waitToShow(farPaddleAt(0.52)), "");
+    ASSERT_EQ(session.waitToShow(sceneProbes(0.52)), "");
     screen.pressKey(XK_Right);
     pause(200ms);
-    EXPECT_EQ(session.waitToShow(farPaddleAt(0.52), 0ms), "") << "Right pressed with Left held";
+    EXPECT_EQ(session.waitToShow(sceneProbes(0.52), 0ms), "") << "Right pressed with Left held";
     for (int i = 0; i < 3; ++i) {
         screen.releaseKey(XK_Left);
         screen.pressKey(XK_Left);
     }
     pause(200ms);
-    EXPECT_EQ(session.waitToShow(farPaddleAt(0.52), 0ms), "") << "Left pressed with Right held";
+    EXPECT_EQ(session.waitToShow(sceneProbes(0.52), 0ms), "") << "Left pressed with Right held";
 
     screen.releaseKey(XK_Right);
     screen.releaseKey(XK_Left);
     screen.pressKey(XK_Left);
     screen.releaseKey(XK_Left);
-    EXPECT_EQ(session.waitToShow(farPaddleAt(0.54)), "") << "Left moves again once Right is up";
+    EXPECT_EQ(session.waitToShow(sceneProbes(0.54)), "") << "Left moves again once Right is up";
 }
 
 TEST_P(DesktopTest, HeldArrowKeepsMovingWithKeyRepeat)

@@ -57,7 +57,7 @@ TEST(FaultTest, BurstOfTwoThousandArrowEventsLosesNone)
     ASSERT_EQ(events.size(), 2000u);
     session.screen.sendKeys(events);
 
-    EXPECT_EQ(session.waitToShow(farPaddleAt(0.5 + 10 * 0.02), 10s), "");
+    EXPECT_EQ(session.waitToShow(sceneProbes(0.5 + 10 * 0.02), 10s), "");
     EXPECT_EQ(session.endWithEscape(), "");
 }
 

@@ -41,7 +41,9 @@ std::vector<Probe> sceneProbes(double farPaddleX)
 {
     // Pairs of points just inside and just outside each object's edges, so
     // that a camera off by a few degrees or objects off by a little show.
+    // The far paddle's sides are pinned to half a step, so one step shows.
     constexpr double in = 0.02, out = 0.02;  // table units from an edge
+    constexpr double halfStep = 0.01;        // table units
     const double far = farPaddleX;
     return {
         {"board", {0.5, 0.01, 0.5}, white},
@@ -63,27 +65,16 @@ std::vector<Probe> sceneProbes(double farPaddleX)
         {"far paddle", {far, 0.1, 1}, cyan},
         {"far paddle's top", {far, 0.2 - in, 1}, cyan},
         {"above the far paddle", {far, 0.2 + out, 1}, black},
-        {"far paddle's left side", {far + 0.1 - in, 0.1, 1}, cyan},
-        {"left of the far paddle", {far + 0.1 + out, 0.1, 1}, black},
-        {"far paddle's right side", {far - 0.1 + in, 0.1, 1}, cyan},
-        {"right of the far paddle", {far - 0.1 - out, 0.1, 1}, black},
+        {"far paddle's left side", {far + 0.1 - halfStep, 0.1, 1}, cyan},
+        {"left of the far paddle", {far + 0.1 + halfStep, 0.1, 1}, black},
+        {"far paddle's right side", {far - 0.1 + halfStep, 0.1, 1}, cyan},
+        {"right of the far paddle", {far - 0.1 - halfStep, 0.1, 1}, black},
         {"ball", {0.2, 0.06, 0.2}, red},
         {"ball's left side", {0.2 + 0.05 - in, 0.06, 0.2}, red},
         {"board left of the ball", {0.2 + 0.05 + out, 0.06, 0.2}, white},
         {"ball's right side", {0.2 - 0.05 + in, 0.06, 0.2}, red},
         {"board right of the ball", {0.2 - 0.05 - out, 0.06, 0.2}, white},
     };
-}
-
-std::vector<Probe> farPaddleAt(double x)
-{
-    constexpr double halfWidth = 0.1, halfStep = 0.01;  // table units
-    std::vector<Probe> probes = sceneProbes(x);
-    probes.push_back({"far paddle's left side", {x + halfWidth - halfStep, 0.1, 1}, cyan});
-    probes.push_back({"left of the far paddle", {x + halfWidth + halfStep, 0.1, 1}, black});
-    probes.push_back({"far paddle's right side", {x - halfWidth + halfStep, 0.1, 1}, cyan});
-    probes.push_back({"right of the far paddle", {x - halfWidth - halfStep, 0.1, 1}, black});
-    return probes;
 }
 
 GameSession::GameSession(int width, int height, std::vector<std::string> arguments)

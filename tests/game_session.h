@@ -16,7 +16,8 @@ struct Probe {
     Rgb colour;
 };
 
-// The scene as it must look with the far paddle centred at farPaddleX.
+// The scene as it must look with the far paddle centred at farPaddleX, to
+// within half a step.
 std::vector<Probe> sceneProbes(double farPaddleX);
 
 // Says how a process ended, such as "exited with status 1", from its wait status.
@@ -24,10 +25,6 @@ std::string describeEnd(int status);
 
 // Starts the real program with the given display and arguments.
 Process startGame(const std::string& display, std::vector<std::string> arguments = {});
-
-// The scene with the far paddle pinned to within half a step of x: cyan just
-// inside both its sides, black just outside them.
-std::vector<Probe> farPaddleAt(double x);
 
 // The real program on a virtual desktop of the given size.
 class GameSession {

@@ -19,6 +19,7 @@
 #include <cstdio>
 #include <ctime>
 #include <fstream>
+#include <limits>
 #include <random>
 #include <sstream>
 #include <string>
@@ -27,7 +28,7 @@
 
 namespace {
 
-constexpr double none = std::nan("");  // a measure that does not apply
+constexpr double none = std::numeric_limits<double>::quiet_NaN();  // a measure that does not apply
 
 struct Settings {
     int pairs = 9;
@@ -139,7 +140,7 @@ Run measure(const Settings& settings, const std::string& program, bool isGame)
     VirtualScreen screen(settings.width, settings.height);
     const std::string log = "/tmp/tarvik-bench-" + std::to_string(getpid()) + ".swaps";
     const long long started = monotonicNs();
-    Process process({program}, screen.name(), {"LD_PRELOAD=" SWAP_TRACE, "BENCH_SWAP_LOG=" + log});
+    Process process({program}, screen.name(), {"LD_PRELOAD=" SWAP_TRACE, "TARVIK_SWAP_LOG=" + log});
     const int pid = process.pid();
 
     if (isGame) {

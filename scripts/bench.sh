@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Benchmarks the game against the floor program of bench/ on a virtual
 # 1920 x 1080 desktop: frame pacing, CPU per frame, start-up, key-to-picture
 # latency and memory.
@@ -22,7 +23,7 @@ case "${1:-}" in
         ;;
 esac
 
-install_missing_packages
-build_project "$build_dir" -DCMAKE_BUILD_TYPE=Release -DTARVIK_BUILD_TESTS=ON
+install_groups build play virtual-desktop
+build_project "$build_dir" -DCMAKE_BUILD_TYPE=Release
 "$build_dir/bench/bench" "$@" --output "$output"
 echo "Benchmark written to ${output#"$project_dir"/}"

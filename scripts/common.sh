@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Shared by the project's scripts: where things are, and installing what is missing.
 # shellcheck shell=bash
 
@@ -13,11 +14,17 @@ as_root() {
     fi
 }
 
-# Installs the Debian packages of scripts/packages.txt that are not installed yet.
-install_missing_packages() {
-    local wanted missing=()
-    wanted=$(grep -v -e '^#' -e '^[[:space:]]*$' "$project_dir/scripts/packages.txt")
-    for package in $wanted; do
+# The packages of the named groups of scripts/packages.txt, one a line.
+packages_of() {
+    awk -v groups=" $* " '
+        /^\[.*\]$/ { inside = index(groups, " " substr($0, 2, length($0) - 2) " ") > 0; next }
+        inside && !/^#/ && NF { print $1 }' "$project_dir/scripts/packages.txt"
+}
+
+# Installs the packages of the named groups that are not installed yet.
+install_groups() {
+    local package missing=()
+    for package in $(packages_of "$@"); do
         if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'ok installed'; then
             missing+=("$package")
         fi

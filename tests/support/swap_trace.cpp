@@ -1,6 +1,6 @@
-// Preloaded into a program under benchmark: notes the moment each frame's
+// Preloaded into a program under test or benchmark: notes the moment each frame's
 // swap returns, in memory, and writes the list (nanoseconds on the monotonic
-// clock, one per line) to $BENCH_SWAP_LOG when the program exits. A clock
+// clock, one per line) to $TARVIK_SWAP_LOG when the program exits. A clock
 // read and a store per frame: nothing that slows the program measurably.
 
 #include <GL/glx.h>
@@ -25,7 +25,7 @@ struct LogWriter {
     LogWriter& operator=(const LogWriter&) = delete;
     ~LogWriter()
     {
-        const char* path = std::getenv("BENCH_SWAP_LOG");
+        const char* path = std::getenv("TARVIK_SWAP_LOG");
         std::FILE* log = path ? std::fopen(path, "w") : nullptr;
         if (!log) return;
         for (size_t i = 0; i < count; ++i) std::fprintf(log, "%lld\n", stamps[i]);

@@ -1,19 +1,21 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Runs the game under valgrind's memcheck on a virtual desktop for a few
 # seconds, ends it with Escape, and fails if memcheck saw an invalid read or
 # write, or a definitely lost block, in the game's own code. What memcheck
 # finds inside the libraries (GLUT, Mesa, Xlib) is counted and shown, not
-# failed on. The whole report is kept in build/memcheck.log.
+# failed on. The whole report is kept in the log.
+#
+#   memcheck.sh SCREENSHOT_TOOL GAME LOG
 set -euo pipefail
-source "$(dirname "$0")/common.sh"
+if [ $# -ne 3 ]; then
+    echo "usage: memcheck.sh SCREENSHOT_TOOL GAME LOG" >&2
+    exit 2
+fi
+screenshot=$1 game=$2 log=$3
 
-install_missing_packages
-build_project "$build_dir" -DCMAKE_BUILD_TYPE=Release -DTARVIK_BUILD_TESTS=ON
-
-log="$build_dir/memcheck.log"
-"$build_dir/tests/screenshot" --timeout 120 "$build_dir/memcheck.png" \
-    valgrind --log-file="$log" --leak-check=full --show-leak-kinds=definite --num-callers=30 \
-    "$build_dir/tarvik"
+"$screenshot" --timeout 120 "${log%.log}.png" \
+    valgrind --log-file="$log" --leak-check=full --show-leak-kinds=definite --num-callers=30 "$game"
 
 # A record is the game's when the frame nearest the fault (for an invalid
 # access) or nearest the allocator (for a leak) lies in the game's binary.

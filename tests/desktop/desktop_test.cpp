@@ -46,9 +46,9 @@ struct ScreenSize {
     int width, height;
 };
 
-void PrintTo(const ScreenSize& size, std::ostream* out)
+std::string nameOf(const ::testing::TestParamInfo<ScreenSize>& size)
 {
-    *out << size.width << "x" << size.height;
+    return std::to_string(size.param.width) + "x" + std::to_string(size.param.height);
 }
 
 class DesktopTest : public ::testing::TestWithParam<ScreenSize> {
@@ -76,7 +76,7 @@ TEST_P(DesktopTest, WindowTitledTarvikGameCoversTheWholeScreen)
     XRectangle area{};
     const auto deadline = std::chrono::steady_clock::now() + 5s;
     do {
-        pause(20ms);
+        sleepFor(20ms);
         area = screen.geometry(session.window);
     } while ((area.x != 0 || area.y != 0 || area.width != screen.width() ||
               area.height != screen.height()) &&
@@ -98,8 +98,10 @@ TEST_P(DesktopTest, ShowsBoardPaddlesAndBallWhereTheCameraPutsThem)
 TEST_P(DesktopTest, OtherKeysChangeNothingAndEscapeEndsWithStatusZero)
 {
     ASSERT_EQ(session.waitToShow(sceneProbes(0.5)), "");
-    for (KeySym key : {XK_q, XK_Return, XK_space, XK_Up, XK_Down, XK_F1}) screen.tapKey(key);
-    pause(200ms);
+    for (const KeySym key :
+         std::initializer_list<KeySym>{XK_q, XK_Return, XK_space, XK_Up, XK_Down, XK_F1})
+        screen.tapKey(key);
+    sleepFor(200ms);
     EXPECT_FALSE(session.game.waitForExit(0ms)) << "only Escape ends the program";
     EXPECT_EQ(session.waitToShow(sceneProbes(0.5), 0ms), "");
 
@@ -129,13 +131,13 @@ TEST_P(DesktopTest, WhileOneArrowIsHeldTheOtherMovesNothing)
     screen.pressKey(XK_Left);
     ASSERT_EQ(session.waitToShow(sceneProbes(0.52)), "");
     screen.pressKey(XK_Right);
-    pause(200ms);
+    sleepFor(200ms);
     EXPECT_EQ(session.waitToShow(sceneProbes(0.52), 0ms), "") << "Right pressed with Left held";
     for (int i = 0; i < 3; ++i) {
         screen.releaseKey(XK_Left);
         screen.pressKey(XK_Left);
     }
-    pause(200ms);
+    sleepFor(200ms);
     EXPECT_EQ(session.waitToShow(sceneProbes(0.52), 0ms), "") << "Left pressed with Right held";
 
     screen.releaseKey(XK_Right);
@@ -158,8 +160,8 @@ TEST_P(DesktopTest, HeldArrowKeepsMovingWithKeyRepeat)
     EXPECT_EQ(report, "");
 }
 
-INSTANTIATE_TEST_SUITE_P(TwoAspectRatios, DesktopTest,
-                         ::testing::Values(ScreenSize{1024, 768}, ScreenSize{1280, 600}));
+INSTANTIATE_TEST_SUITE_P(FullScreen, DesktopTest,
+                         ::testing::Values(ScreenSize{1024, 768}, ScreenSize{1280, 600}), nameOf);
 
 TEST(NoDisplayTest, ExitsNonZeroWithGlutsMessageAndNoSignal)
 {

@@ -64,7 +64,7 @@ std::string describe(Rgb colour)
            std::to_string(colour.b) + ")";
 }
 
-void pause(std::chrono::milliseconds duration) { std::this_thread::sleep_for(duration); }
+void sleepFor(std::chrono::milliseconds duration) { std::this_thread::sleep_for(duration); }
 
 Frame::Frame(int width, int height, std::vector<Rgb> pixels)
     : width_(width), height_(height), pixels_(std::move(pixels))
@@ -152,7 +152,7 @@ std::optional<int> Process::waitForExit(std::chrono::milliseconds timeout)
         } else if (std::chrono::steady_clock::now() >= deadline) {
             break;
         } else {
-            pause(10ms);
+            sleepFor(10ms);
         }
     }
     return status_;
@@ -211,7 +211,7 @@ void VirtualScreen::startWindowManager()
                            &type, &format, &count, &remaining, &data);
         if (data) XFree(data);
         if (count > 0) return;
-        pause(20ms);
+        sleepFor(20ms);
     }
     throw std::runtime_error("the window manager did not start: " +
                              windowManager_->standardError());
@@ -274,7 +274,7 @@ Window VirtualScreen::waitForWindow(const std::string& title,
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     Window window = findWindow(title);
     while (window == None && std::chrono::steady_clock::now() < deadline) {
-        pause(20ms);
+        sleepFor(20ms);
         window = findWindow(title);
     }
     return window;

@@ -89,8 +89,8 @@ TEST_P(MalformedOptionTest, EndsWithAMessageOrRunsNormally)
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Glut, MalformedOptionTest,
-    ::testing::Values(GlutOptions{"DisplayWithNoValue", {"-display"}},
+    MalformedOption, MalformedOptionTest,
+    ::testing::Values(GlutOptions{"DisplayWithoutValue", {"-display"}},
                       GlutOptions{"DisplayThatDoesNotExist", {"-display", ":65000"}},
                       GlutOptions{"GeometryGarbage", {"-geometry", "garbage"}},
                       GlutOptions{"GeometryZero", {"-geometry", "0x0"}},

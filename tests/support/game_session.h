@@ -23,8 +23,10 @@ std::vector<Probe> sceneProbes(double farPaddleX);
 // Says how a process ended, such as "exited with status 1", from its wait status.
 std::string describeEnd(int status);
 
-// Starts the real program with the given display and arguments.
-Process startGame(const std::string& display, std::vector<std::string> arguments = {});
+// Starts the real program with the given display and arguments, the given
+// library preloaded (none if empty) and NAME=value pairs added to its environment.
+Process startGame(const std::string& display, std::vector<std::string> arguments = {},
+                  const std::string& preload = "", std::vector<std::string> environment = {});
 
 // The real program on a virtual desktop of the given size.
 class GameSession {

@@ -23,18 +23,18 @@ std::string describeEnd(int status)
     return "exited with status " + std::to_string(WEXITSTATUS(status));
 }
 
-Process startGame(const std::string& display, std::vector<std::string> arguments)
+Process startGame(const std::string& display, std::vector<std::string> arguments,
+                  const std::string& preload, std::vector<std::string> environment)
 {
     arguments.insert(arguments.begin(), TARVIK_PROGRAM);
+    std::string libraries = preload;
 #ifdef TARVIK_PRELOAD
-    // Mesa unloads its driver at exit, before the leak check, which would leave
-    // the driver's allocations with no library to name; loaded up front it stays.
-    return Process(arguments, display,
-                   {"LD_PRELOAD=" TARVIK_PRELOAD,
-                    "LSAN_OPTIONS=print_suppressions=0:suppressions=" TARVIK_LSAN_SUPPRESSIONS});
-#else
-    return Process(arguments, display);
+    // The sanitizers' runtime must come first; see tests/CMakeLists.txt.
+    libraries = TARVIK_PRELOAD + (preload.empty() ? "" : ":" + preload);
+    environment.emplace_back("LSAN_OPTIONS=" TARVIK_LSAN_OPTIONS);
 #endif
+    if (!libraries.empty()) environment.push_back("LD_PRELOAD=" + libraries);
+    return Process(arguments, display, environment);
 }
 
 std::vector<Probe> sceneProbes(double farPaddleX)

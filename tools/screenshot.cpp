@@ -91,7 +91,7 @@ int main(int argc, char** argv)
         if (!showsSomething(screen.captureUntil(showsSomething, timeout))) {
             return fail("the window stayed black");
         }
-        pause(runTime);
+        sleepFor(runTime);
         const Frame picture = screen.capture();
         if (!picture.savePng(outputPath)) {
             return fail("cannot write " + outputPath);

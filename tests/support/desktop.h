@@ -121,8 +121,8 @@ private:
     std::unique_ptr<Process> windowManager_;
 };
 
-// Sleeps for a short while between two polls.
-void pause(std::chrono::milliseconds duration);
+// Sleeps for the given time: between two polls, or while the program runs on.
+void sleepFor(std::chrono::milliseconds duration);
 
 template <class Predicate>
 Frame VirtualScreen::captureUntil(Predicate holds, std::chrono::milliseconds timeout) const
@@ -130,7 +130,7 @@ Frame VirtualScreen::captureUntil(Predicate holds, std::chrono::milliseconds tim
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     Frame frame = capture();
     while (!holds(frame) && std::chrono::steady_clock::now() < deadline) {
-        pause(20ms);
+        sleepFor(20ms);
         frame = capture();
     }
     return frame;

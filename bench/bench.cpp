@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Measures the game side by side with the floor program on a virtual desktop:
 // frames delivered and their pacing, CPU per frame, start-up, key-to-picture
 // latency and memory. Prints one table and writes it, with the machine's

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The floor the game is measured against: the game's GLUT start-up, window,
 // 25 ms timer and full-screen size, with a frame that only clears the buffers
 // and swaps. No program that redraws this window at this pace costs less.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "game_draw.h"
 
 #include <GL/glut.h>

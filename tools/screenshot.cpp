@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Runs the game on a virtual desktop for a few seconds, saves a picture of the
 // screen as a PNG, then ends the game with Escape and expects status 0.
 //

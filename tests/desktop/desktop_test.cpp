@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Runs the real program on a virtual desktop, presses keys as a person would
 // and checks the picture against where the camera puts each object.
 

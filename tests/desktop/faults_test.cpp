@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The real program under faults and bad input: its X server dying, its window
 // closed by the window manager, a burst of keys, malformed GLUT options. Each
 // must end cleanly or carry on, and never by a signal.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds the Debian package, installs it on this machine, plays tarvik from
 # PATH on a virtual desktop, checks its desktop entry and man page, then
 # removes it and looks for anything it left behind.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "desktop.h"
 
 #include <X11/Xatom.h>

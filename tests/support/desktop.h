@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // Runs real programs on a private virtual X screen (Xvfb) and drives them as a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "gl_recorder.h"
 
 #include <GL/glu.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // A stand-in for the GL, GLU and GLUT entry points the program calls, linked

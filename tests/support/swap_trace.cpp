@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Preloaded into a program under test or benchmark: notes the moment each frame's
 // swap returns, in memory, and writes the list (nanoseconds on the monotonic
 // clock, one per line) to $TARVIK_SWAP_LOG when the program exits. A clock

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Runs the program's own code against the recording stand-in and checks every
 // call it makes, with exact arguments and in order.
 

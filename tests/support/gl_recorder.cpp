@@ -4,6 +4,8 @@
 #include <GL/glu.h>
 #include <GL/glut.h>
 
+#include <GL/freeglut_ext.h>  // after glut.h, which it builds on
+
 #include <cstdio>
 #include <cstdlib>
 #include <sstream>
@@ -141,4 +143,77 @@ void glutSwapBuffers() { record("glutSwapBuffers"); }
 void glutSolidSphere(double radius, GLint slices, GLint stacks)
 {
     record("glutSolidSphere", {radius, double(slices), double(stacks)});
+}
+
+// Calls the program must never make, such as a capability switched on or a
+// matrix saved around a draw: recorded, so that a stray one fails a test that
+// names it instead of a link.
+
+void glEnable(GLenum capability) { record("glEnable", {double(capability)}); }
+void glDisable(GLenum capability) { record("glDisable", {double(capability)}); }
+void glPushMatrix() { record("glPushMatrix"); }
+void glPopMatrix() { record("glPopMatrix"); }
+void glPushAttrib(GLbitfield mask) { record("glPushAttrib", {double(mask)}); }
+void glPopAttrib() { record("glPopAttrib"); }
+void glClearColor(GLclampf r, GLclampf g, GLclampf b, GLclampf a)
+{
+    record("glClearColor", {r, g, b, a});
+}
+void glClearDepth(GLclampd depth) { record("glClearDepth", {depth}); }
+void glDepthFunc(GLenum function) { record("glDepthFunc", {double(function)}); }
+void glShadeModel(GLenum mode) { record("glShadeModel", {double(mode)}); }
+void glBlendFunc(GLenum source, GLenum target)
+{
+    record("glBlendFunc", {double(source), double(target)});
+}
+void glLightfv(GLenum light, GLenum name, const GLfloat*)
+{
+    record("glLightfv", {double(light), double(name)});
+}
+void glMaterialfv(GLenum face, GLenum name, const GLfloat*)
+{
+    record("glMaterialfv", {double(face), double(name)});
+}
+void glColor4f(GLfloat r, GLfloat g, GLfloat b, GLfloat a) { record("glColor4f", {r, g, b, a}); }
+void glVertex3d(GLdouble x, GLdouble y, GLdouble z) { record("glVertex3d", {x, y, z}); }
+void glTranslated(GLdouble x, GLdouble y, GLdouble z) { record("glTranslated", {x, y, z}); }
+void glRotated(GLdouble angle, GLdouble x, GLdouble y, GLdouble z)
+{
+    record("glRotated", {angle, x, y, z});
+}
+void glScalef(GLfloat x, GLfloat y, GLfloat z) { record("glScalef", {x, y, z}); }
+void glLoadMatrixf(const GLfloat*) { record("glLoadMatrixf"); }
+void glMultMatrixf(const GLfloat*) { record("glMultMatrixf"); }
+void glOrtho(GLdouble left, GLdouble right, GLdouble bottom, GLdouble top, GLdouble zNear,
+             GLdouble zFar)
+{
+    record("glOrtho", {left, right, bottom, top, zNear, zFar});
+}
+void glFlush() { record("glFlush"); }
+void glFinish() { record("glFinish"); }
+void gluLookAt(GLdouble eyeX, GLdouble eyeY, GLdouble eyeZ, GLdouble centreX, GLdouble centreY,
+               GLdouble centreZ, GLdouble upX, GLdouble upY, GLdouble upZ)
+{
+    record("gluLookAt", {eyeX, eyeY, eyeZ, centreX, centreY, centreZ, upX, upY, upZ});
+}
+void glutInitWindowPosition(int x, int y)
+{
+    record("glutInitWindowPosition", {double(x), double(y)});
+}
+void glutIdleFunc(void (*)()) { record("glutIdleFunc"); }
+void glutVisibilityFunc(void (*)(int)) { record("glutVisibilityFunc"); }
+void glutMouseFunc(void (*)(int, int, int, int)) { record("glutMouseFunc"); }
+void glutCloseFunc(void (*)()) { record("glutCloseFunc"); }
+void glutIgnoreKeyRepeat(int ignore) { record("glutIgnoreKeyRepeat", {double(ignore)}); }
+void glutSetKeyRepeat(int mode) { record("glutSetKeyRepeat", {double(mode)}); }
+void glutSetOption(GLenum option, int value)
+{
+    record("glutSetOption", {double(option), double(value)});
+}
+void glutSetCursor(int cursor) { record("glutSetCursor", {double(cursor)}); }
+void glutLeaveMainLoop() { record("glutLeaveMainLoop"); }
+void glutSolidCube(double size) { record("glutSolidCube", {size}); }
+void glutWireSphere(double radius, GLint slices, GLint stacks)
+{
+    record("glutWireSphere", {radius, double(slices), double(stacks)});
 }

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <set>
 
 int tarvikMain(int argc, char** argv);  // the program's main, renamed for this test
 
@@ -173,6 +174,50 @@ TEST(StartUpTest, GameStateBeginsCentredWithNoKeyHeld)
     EXPECT_FALSE(initialRight);
 }
 
+// Every road through the program, from start-up to a key press, calls only
+// what it is built on: no capability, no saved matrix, no other callback.
+TEST_F(Program, CallsNothingBeyondTheFunctionsItIsBuiltOn)
+{
+    const std::set<std::string> builtOn = {"glClear",
+                                           "glMatrixMode",
+                                           "glLoadIdentity",
+                                           "glTranslatef",
+                                           "glRotatef",
+                                           "glViewport",
+                                           "glColor3f",
+                                           "glBegin",
+                                           "glEnd",
+                                           "glNormal3f",
+                                           "glVertex3f",
+                                           "gluPerspective",
+                                           "glutInit",
+                                           "glutInitDisplayMode",
+                                           "glutInitWindowSize",
+                                           "glutCreateWindow",
+                                           "glutFullScreen",
+                                           "glutDisplayFunc",
+                                           "glutKeyboardFunc",
+                                           "glutSpecialFunc",
+                                           "glutSpecialUpFunc",
+                                           "glutReshapeFunc",
+                                           "glutTimerFunc",
+                                           "glutMainLoop",
+                                           "glutPostRedisplay",
+                                           "glutSwapBuffers",
+                                           "glutSolidSphere"};
+    glut().reshape(800, 600);
+    glut().display();
+    glut().timer(0);
+    glut().keyboard('q', 0, 0);
+    pressLeft();
+    releaseSpecial(GLUT_KEY_LEFT);
+    Calls all = startUp().calls;
+    all.insert(all.end(), recorder::calls().begin(), recorder::calls().end());
+    for (const Call& made : all) {
+        EXPECT_EQ(builtOn.count(made.name), 1u) << "stray call: " << ::testing::PrintToString(made);
+    }
+}
+
 using SceneTest = Program;
 
 TEST_F(SceneTest, FrameClearsPlacesCameraDrawsBoardPaddlesBallThenSwaps)
@@ -323,6 +368,20 @@ TEST_F(PaddleTest, HoldingOneArrowLocksTheOtherUntilOneComesUp)
     EXPECT_EQ(p2_x, 0.51999998f) << "a release never moves";
     pressLeft();
     EXPECT_EQ(p2_x, 0.51999998f + 0.02f);
+}
+
+TEST_F(PaddleTest, ReleasingTheFirstArrowLeavesTheOtherHeldAndFreeToMove)
+{
+    pressLeft();
+    pressRight();
+    releaseSpecial(GLUT_KEY_LEFT);
+    EXPECT_FALSE(isLeftKeyPressed);
+    EXPECT_TRUE(isRightKeyPressed);
+    EXPECT_EQ(p2_x, 0.51999998f) << "a release never moves";
+    pressRight();  // the held arrow repeats
+    EXPECT_EQ(p2_x, 0.51999998f - 0.02f);
+    pressLeft();
+    EXPECT_EQ(p2_x, 0.51999998f - 0.02f) << "Left pressed with Right still held";
 }
 
 TEST_F(PaddleTest, ReleasesAndOtherSpecialKeysLeaveThePaddle)

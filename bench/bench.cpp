@@ -4,23 +4,37 @@
 // latency and memory. Prints one table and writes it, with the machine's
 // description, as Markdown.
 //
-//   bench [--short | --long] [--pairs N] [--size WIDTHxHEIGHT] [--output FILE.md]
-//         [--game PROGRAM] [--floor PROGRAM]
+// usage: bench [--short | --long] [--pairs N] [--size WIDTHxHEIGHT] [--output FILE.md]
+//              [--game PROGRAM] [--floor PROGRAM]
+//        bench --help
 //
-// --game and --floor compare other builds than the ones built beside it.
+//   --short                one short pair of runs, only to prove the benchmark works
+//   --long                 one pair with five minutes of steady state, for memory growth
+//   --pairs N              how many pairs of runs, each the game then the floor
+//   --size WIDTHxHEIGHT    the size of each virtual screen, in pixels
+//   --output FILE.md       also writes the table, with how it was measured, as Markdown
+//   --game PROGRAM         measures this game instead of the one built beside the benchmark
+//   --floor PROGRAM        measures this floor instead of the one built beside the benchmark
+//   --help                 prints this and ends
 
 #include "camera.h"
 #include "desktop.h"
 
 #include <X11/keysym.h>
+#include <getopt.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <fstream>
 #include <limits>
+#include <optional>
 #include <random>
 #include <sstream>
 #include <string>
@@ -28,6 +42,20 @@
 #include <vector>
 
 namespace {
+
+constexpr const char* usage =
+    "usage: bench [--short | --long] [--pairs N] [--size WIDTHxHEIGHT] [--output FILE.md]\n"
+    "             [--game PROGRAM] [--floor PROGRAM]\n"
+    "       bench --help\n"
+    "\n"
+    "  --short                one short pair of runs, only to prove the benchmark works\n"
+    "  --long                 one pair with five minutes of steady state, for memory growth\n"
+    "  --pairs N              how many pairs of runs, each the game then the floor\n"
+    "  --size WIDTHxHEIGHT    the size of each virtual screen, in pixels\n"
+    "  --output FILE.md       also writes the table, with how it was measured, as Markdown\n"
+    "  --game PROGRAM         measures this game instead of the one built beside the benchmark\n"
+    "  --floor PROGRAM        measures this floor instead of the one built beside the benchmark\n"
+    "  --help                 prints this and ends\n";
 
 constexpr double none = std::numeric_limits<double>::quiet_NaN();  // a measure that does not apply
 
@@ -52,6 +80,42 @@ struct Run {
     bool complete = true;  // false if any measure could not be taken
 };
 
+// The span measured as the steady state of one run.
+struct SteadyState {
+    long long from = 0, to = 0;     // nanoseconds on the monotonic clock
+    double cpuFrom = 0, cpuTo = 0;  // the process's CPU time at each end, in milliseconds
+    std::vector<double> rss;        // MiB, read once a second from start to end
+};
+
+// Every pair's two runs, and the game's CPU per frame over the floor's in each.
+struct Pairs {
+    std::vector<Run> games, floors;
+    std::vector<double> cpuRatios;
+};
+
+// One line of the table: a measure, how it is shown and what it is held to.
+struct Row {
+    const char* what;
+    double Run::*measure;
+    int decimals;
+    const char* target;
+};
+
+const Row rows[] = {
+    {"frames per second", &Run::fps, 1, "at least 39"},
+    {"frame interval, median (ms)", &Run::intervalMedian, 1, ""},
+    {"frame interval, p95 (ms)", &Run::intervalP95, 1, "under 30"},
+    {"frame interval, max (ms)", &Run::intervalMax, 1, ""},
+    {"CPU per frame (ms)", &Run::cpuPerFrame, 2, "game at most 1.5 x floor"},
+    {"start-up to first swap (ms)", &Run::firstSwap, 0, ""},
+    {"start-up to the board on screen (ms)", &Run::boardShown, 0, ""},
+    {"key to picture, median (ms)", &Run::latencyMedian, 1, ""},
+    {"key to picture, p95 (ms)", &Run::latencyP95, 1, "under 50"},
+    {"peak RSS (MiB)", &Run::peakRss, 1, ""},
+    {"RSS growth over the steady state (KiB)", &Run::rssGrowth, 0, "none over 5 minutes"},
+};
+
+// Now on the monotonic clock, in nanoseconds.
 long long monotonicNs()
 {
     timespec now{};
@@ -59,6 +123,7 @@ long long monotonicNs()
     return now.tv_sec * 1000000000LL + now.tv_nsec;
 }
 
+// The value that the given share of the values is at or below, or none if there are none.
 double percentile(std::vector<double> values, double share)
 {
     if (values.empty()) return none;
@@ -67,6 +132,7 @@ double percentile(std::vector<double> values, double share)
     return values[std::min(values.size() - 1, at > 0 ? at - 1 : 0)];
 }
 
+// The middle of the values, or none if there are none.
 double median(std::vector<double> values) { return percentile(std::move(values), 0.5); }
 
 // CPU time the process has used, user and system, in milliseconds.
@@ -94,6 +160,7 @@ double statusMiB(int pid, const std::string& key)
     return none;
 }
 
+// The swap times the tracer wrote to its log as the program ended.
 std::vector<long long> readStamps(const std::string& path)
 {
     std::ifstream in(path);
@@ -111,6 +178,37 @@ long long waitForPixel(const VirtualScreen& screen, Pixel at, Rgb colour, long l
         std::this_thread::sleep_for(200us);
     }
     return -1;
+}
+
+// Milliseconds from the start until the board's centre shows white, or none.
+double boardShownMs(const VirtualScreen& screen, long long started)
+{
+    const Pixel board = tableToPixel({0.5, 0.01, 0.5}, screen.width(), screen.height());
+    const long long shown = waitForPixel(screen, board, white, 30000000000LL);
+    return shown > 0 ? static_cast<double>(shown - started) / 1e6 : none;
+}
+
+// Waits out the time the program is given to settle after its start.
+void settle(long long started, std::chrono::seconds warmUp)
+{
+    std::this_thread::sleep_until(
+        std::chrono::steady_clock::time_point(std::chrono::nanoseconds(started) + warmUp));
+}
+
+// Watches the steady state: its ends, the CPU used over it and the resident size once a second.
+SteadyState sampleSteadyState(int pid, std::chrono::seconds length)
+{
+    SteadyState steady;
+    steady.from = monotonicNs();
+    steady.cpuFrom = cpuMs(pid);
+    for (auto second = 0s; second < length; ++second) {
+        steady.rss.push_back(statusMiB(pid, "VmRSS"));
+        std::this_thread::sleep_for(1s);
+    }
+    steady.to = monotonicNs();
+    steady.cpuTo = cpuMs(pid);
+    steady.rss.push_back(statusMiB(pid, "VmRSS"));
+    return steady;
 }
 
 // Presses the arrows and times each press until the picture shows the move.
@@ -135,6 +233,73 @@ std::vector<double> keyLatencies(const VirtualScreen& screen, int presses)
     return latencies;
 }
 
+// Takes the key-to-picture figures into the run; false if some press never showed.
+bool measureKeys(const VirtualScreen& screen, int presses, Run& run)
+{
+    const std::vector<double> latencies = keyLatencies(screen, presses);
+    run.latencyMedian = median(latencies);
+    run.latencyP95 = percentile(latencies, 0.95);
+    const int missed = presses - static_cast<int>(latencies.size());
+    if (missed > 0) {
+        std::fprintf(stderr, "bench: %d of %d presses never showed\n", missed, presses);
+        return false;
+    }
+    return true;
+}
+
+// How much the resident size grew over the readings, in KiB.
+double rssGrowthKiB(const std::vector<double>& rss)
+{
+    // From the first readings to the last, each a median so that the
+    // allocator's coming and going of a few pages does not count.
+    const auto window = static_cast<std::ptrdiff_t>(std::clamp<size_t>(rss.size() / 4, 1, 10));
+    return (median({rss.end() - window, rss.end()}) - median({rss.begin(), rss.begin() + window})) *
+           1024;
+}
+
+// Ends the program with Escape; false if it does not end.
+bool endWithEscape(const VirtualScreen& screen, Process& process, const std::string& program)
+{
+    screen.tapKey(XK_Escape);
+    if (process.waitForExit(30s)) return true;
+    std::fprintf(stderr, "bench: %s did not end on Escape\n", program.c_str());
+    return false;
+}
+
+// Takes the frame figures into the run from its swaps; false if none fell in the steady state.
+bool measureFrames(const std::vector<long long>& stamps, const SteadyState& steady,
+                   long long started, Run& run)
+{
+    std::vector<double> intervals;
+    size_t frames = 0;
+    for (size_t i = 0; i < stamps.size(); ++i) {
+        if (stamps[i] < steady.from || stamps[i] > steady.to) continue;
+        ++frames;
+        if (i > 0 && stamps[i - 1] >= steady.from) {
+            intervals.push_back(static_cast<double>(stamps[i] - stamps[i - 1]) / 1e6);
+        }
+    }
+    if (!stamps.empty()) run.firstSwap = static_cast<double>(stamps.front() - started) / 1e6;
+    run.fps = static_cast<double>(frames) / (static_cast<double>(steady.to - steady.from) / 1e9);
+    run.intervalMedian = median(intervals);
+    run.intervalP95 = percentile(intervals, 0.95);
+    run.intervalMax =
+        intervals.empty() ? none : *std::max_element(intervals.begin(), intervals.end());
+    run.cpuPerFrame =
+        frames > 0 ? (steady.cpuTo - steady.cpuFrom) / static_cast<double>(frames) : none;
+    return frames > 0;
+}
+
+// The renderer the program named on its standard error, or nothing if it named none.
+std::string rendererOf(const Process& process)
+{
+    const std::string errors = process.standardError();
+    const size_t at = errors.find("renderer: ");
+    if (at == std::string::npos) return "";
+    return errors.substr(at + 10, errors.find('\n', at) - at - 10);
+}
+
+// Runs the program once on a screen of its own and takes every measure that applies to it.
 Run measure(const Settings& settings, const std::string& program, bool isGame)
 {
     Run run;
@@ -142,80 +307,37 @@ Run measure(const Settings& settings, const std::string& program, bool isGame)
     const std::string log = "/tmp/tarvik-bench-" + std::to_string(getpid()) + ".swaps";
     const long long started = monotonicNs();
     Process process({program}, screen.name(), {"LD_PRELOAD=" SWAP_TRACE, "TARVIK_SWAP_LOG=" + log});
-    const int pid = process.pid();
+    if (isGame) run.boardShown = boardShownMs(screen, started);
+    settle(started, settings.warmUp);
 
-    if (isGame) {
-        const Pixel board = tableToPixel({0.5, 0.01, 0.5}, screen.width(), screen.height());
-        const long long shown = waitForPixel(screen, board, white, 30000000000LL);
-        if (shown > 0) run.boardShown = static_cast<double>(shown - started) / 1e6;
-    }
-    std::this_thread::sleep_until(
-        std::chrono::steady_clock::time_point(std::chrono::nanoseconds(started) + settings.warmUp));
-
-    // The steady state, with the resident size read once a second.
-    const long long from = monotonicNs();
-    const double cpuFrom = cpuMs(pid);
-    std::vector<double> rss;
-    for (auto second = 0s; second < settings.measure; ++second) {
-        rss.push_back(statusMiB(pid, "VmRSS"));
-        std::this_thread::sleep_for(1s);
-    }
-    const long long to = monotonicNs();
-    const double cpuTo = cpuMs(pid);
-    rss.push_back(statusMiB(pid, "VmRSS"));
-
-    if (isGame) {
-        const std::vector<double> latencies = keyLatencies(screen, settings.presses);
-        run.latencyMedian = median(latencies);
-        run.latencyP95 = percentile(latencies, 0.95);
-        if (static_cast<int>(latencies.size()) < settings.presses) {
-            std::fprintf(stderr, "bench: %d of %d presses never showed\n",
-                         settings.presses - static_cast<int>(latencies.size()), settings.presses);
-            run.complete = false;
-        }
-    }
-    run.peakRss = statusMiB(pid, "VmHWM");
-    // Growth from the first readings to the last, each a median so that the
-    // allocator's coming and going of a few pages does not count.
-    const auto window = static_cast<std::ptrdiff_t>(std::clamp<size_t>(rss.size() / 4, 1, 10));
-    run.rssGrowth =
-        (median({rss.end() - window, rss.end()}) - median({rss.begin(), rss.begin() + window})) *
-        1024;
-    screen.tapKey(XK_Escape);
-    if (!process.waitForExit(30s)) {
-        std::fprintf(stderr, "bench: %s did not end on Escape\n", program.c_str());
-        run.complete = false;
-    }
+    const SteadyState steady = sampleSteadyState(process.pid(), settings.measure);
+    if (isGame && !measureKeys(screen, settings.presses, run)) run.complete = false;
+    run.peakRss = statusMiB(process.pid(), "VmHWM");
+    run.rssGrowth = rssGrowthKiB(steady.rss);
+    if (!endWithEscape(screen, process, program)) run.complete = false;
 
     const std::vector<long long> stamps = readStamps(log);
     std::remove(log.c_str());
-    std::vector<double> intervals;
-    size_t frames = 0;
-    for (size_t i = 0; i < stamps.size(); ++i) {
-        if (stamps[i] < from || stamps[i] > to) continue;
-        ++frames;
-        if (i > 0 && stamps[i - 1] >= from) {
-            intervals.push_back(static_cast<double>(stamps[i] - stamps[i - 1]) / 1e6);
-        }
-    }
-    if (!stamps.empty()) run.firstSwap = static_cast<double>(stamps.front() - started) / 1e6;
-    run.fps = static_cast<double>(frames) / (static_cast<double>(to - from) / 1e9);
-    run.intervalMedian = median(intervals);
-    run.intervalP95 = percentile(intervals, 0.95);
-    run.intervalMax =
-        intervals.empty() ? none : *std::max_element(intervals.begin(), intervals.end());
-    run.cpuPerFrame = frames > 0 ? (cpuTo - cpuFrom) / static_cast<double>(frames) : none;
-    if (frames == 0 || (isGame && std::isnan(run.boardShown))) {
+    const bool framed = measureFrames(stamps, steady, started, run);
+    if (!framed || (isGame && std::isnan(run.boardShown))) {
         std::fprintf(stderr, "bench: %s showed no frames\n", program.c_str());
         run.complete = false;
     }
-
-    const std::string errors = process.standardError();
-    const size_t at = errors.find("renderer: ");
-    if (at != std::string::npos) {
-        run.renderer = errors.substr(at + 10, errors.find('\n', at) - at - 10);
-    }
+    run.renderer = rendererOf(process);
     return run;
+}
+
+// Runs every pair, the game then the floor in each.
+Pairs measurePairs(const Settings& settings)
+{
+    Pairs pairs;
+    for (int pair = 1; pair <= settings.pairs; ++pair) {
+        std::fprintf(stderr, "bench: pair %d of %d\n", pair, settings.pairs);
+        pairs.games.push_back(measure(settings, settings.game, true));
+        pairs.floors.push_back(measure(settings, settings.floor, false));
+        pairs.cpuRatios.push_back(pairs.games.back().cpuPerFrame / pairs.floors.back().cpuPerFrame);
+    }
+    return pairs;
 }
 
 // The median over the runs of one measure.
@@ -228,6 +350,7 @@ double medianOf(const std::vector<Run>& runs, double Run::*measure)
     return median(values);
 }
 
+// The value with the given decimals, or a dash for a measure that does not apply.
 std::string format(double value, int decimals)
 {
     if (std::isnan(value)) return "-";
@@ -236,6 +359,27 @@ std::string format(double value, int decimals)
     return text;
 }
 
+// The table of figures in Markdown, each the median over the pairs.
+std::string summarise(const Pairs& pairs)
+{
+    const std::vector<double>& ratios = pairs.cpuRatios;
+    std::ostringstream table;
+    table << "| measure | tarvik | floor | target |\n|---|---|---|---|\n";
+    for (const Row& row : rows) {
+        table << "| " << row.what << " | "
+              << format(medianOf(pairs.games, row.measure), row.decimals) << " | "
+              << format(medianOf(pairs.floors, row.measure), row.decimals) << " | " << row.target
+              << " |\n";
+    }
+    table << "| CPU per frame, tarvik / floor | " << format(median(ratios), 2)
+          << " | | at most 1.5 |\n"
+          << "| CPU per frame, tarvik / floor, lowest to highest pair | "
+          << format(*std::min_element(ratios.begin(), ratios.end()), 2) << " to "
+          << format(*std::max_element(ratios.begin(), ratios.end()), 2) << " | | |\n";
+    return table.str();
+}
+
+// The model of the machine's processor, as the kernel names it.
 std::string cpuModel()
 {
     std::ifstream in("/proc/cpuinfo");
@@ -246,6 +390,7 @@ std::string cpuModel()
     return "unknown CPU";
 }
 
+// Today's date in UTC, as YYYY-MM-DD.
 std::string today()
 {
     char text[16];
@@ -254,131 +399,182 @@ std::string today()
     return text;
 }
 
-bool parse(int argc, char** argv, Settings& settings)
+// The report's paragraphs on when, how long and on what machine it was measured.
+std::string conditions(const Settings& settings, const std::string& renderer)
 {
-    for (int i = 1; i < argc; ++i) {
-        const std::string option = argv[i];
-        const bool hasValue = i + 1 < argc;
-        if (option == "--short") {
-            settings.mode = "short";
-            settings.pairs = 1;
-            settings.warmUp = 1s;
-            settings.measure = 2s;
-            settings.presses = 10;
-        } else if (option == "--long") {
-            settings.mode = "long";
-            settings.pairs = 1;
-            settings.warmUp = 10s;
-            settings.measure = 300s;
-        } else if (option == "--pairs" && hasValue) {
-            settings.pairs = std::max(1, std::atoi(argv[++i]));
-        } else if (option == "--size" && hasValue) {
-            if (std::sscanf(argv[++i], "%dx%d", &settings.width, &settings.height) != 2)
-                return false;
-        } else if (option == "--game" && hasValue) {
-            settings.game = argv[++i];
-        } else if (option == "--floor" && hasValue) {
-            settings.floor = argv[++i];
-        } else if (option == "--output" && hasValue) {
-            settings.output = argv[++i];
-        } else {
-            return false;
+    std::ostringstream text;
+    text << "Measured by `scripts/bench.sh` on " << today() << " (" << settings.mode
+         << " mode): " << settings.pairs << " pair(s) of runs, the game then the floor, each on a "
+         << settings.width << " x " << settings.height << " Xvfb screen of its own with dwm, "
+         << settings.warmUp.count() << " s to settle, then " << settings.measure.count()
+         << " s of steady state measured.\n\n"
+         << "Machine: " << cpuModel() << ", " << std::thread::hardware_concurrency()
+         << " cores; renderer: " << renderer << ".\n\n";
+    return text.str();
+}
+
+// The report's paragraphs on how each figure is taken.
+std::string method(const Settings& settings)
+{
+    std::ostringstream text;
+    text << "Each figure is the median over the pairs. How they are taken:\n\n"
+         << "- Frames: a library preloaded into each program notes the time each swap returns"
+            " (one clock read and a store per frame) and writes the list at exit; frames per"
+            " second and intervals are counted over the steady state only.\n"
+         << "- CPU per frame: user and system time from `/proc/PID/stat` over the steady"
+            " state, divided by the frames swapped in it.\n"
+         << "- Start-up: from just before the process is started to its first swap, and (the"
+            " game) to the first read-back of the board's centre in white.\n"
+         << "- Key to picture: " << settings.presses
+         << " Left and Right presses through XTEST,"
+            " at random moments across a tick, each timed until a one-pixel read-back just"
+            " inside the paddle's new side shows cyan.\n"
+         << "- Memory: VmHWM from `/proc/PID/status` at the end; VmRSS read once a second"
+            " through the steady state, its growth taken between the medians of the first"
+            " and the last readings.\n\n"
+         << "The floor (`bench/floor.cpp`) has the game's GLUT start-up, window, timer and"
+            " full-screen size, and a frame that only clears and swaps.\n";
+    if (settings.mode != "long") {
+        text << "\nMemory over five minutes is measured by `scripts/bench.sh --long`, in"
+                " [benchmarks-long.md](benchmarks-long.md).\n";
+    }
+    return text.str();
+}
+
+// Writes the table as a Markdown page, with what it was measured on and how.
+void writeReport(const Settings& settings, const Pairs& pairs, const std::string& table)
+{
+    std::ofstream out(settings.output);
+    out << "<!-- SPDX-License-Identifier: MIT -->\n"
+        << "# Benchmarks\n\n"
+        << conditions(settings, pairs.floors.front().renderer) << table << "\n"
+        << method(settings);
+}
+
+// Whether every run of every pair took every measure.
+bool allComplete(const Pairs& pairs)
+{
+    const auto complete = [](const Run& run) { return run.complete; };
+    return std::all_of(pairs.games.begin(), pairs.games.end(), complete) &&
+           std::all_of(pairs.floors.begin(), pairs.floors.end(), complete);
+}
+
+// The options, with the letter getopt_long returns for each.
+const option longOptions[] = {
+    {"short", no_argument, nullptr, 's'},
+    {"long", no_argument, nullptr, 'l'},
+    {"pairs", required_argument, nullptr, 'p'},
+    {"size", required_argument, nullptr, 'z'},
+    {"output", required_argument, nullptr, 'o'},
+    {"game", required_argument, nullptr, 'g'},
+    {"floor", required_argument, nullptr, 'f'},
+    {"help", no_argument, nullptr, 'h'},
+    {nullptr, 0, nullptr, 0},
+};
+
+// One short pair of runs, only to prove that the benchmark works.
+void useShortMode(Settings& settings)
+{
+    settings.mode = "short";
+    settings.pairs = 1;
+    settings.warmUp = 1s;
+    settings.measure = 2s;
+    settings.presses = 10;
+}
+
+// One pair with five minutes of steady state, for memory growth.
+void useLongMode(Settings& settings)
+{
+    settings.mode = "long";
+    settings.pairs = 1;
+    settings.warmUp = 10s;
+    settings.measure = 300s;
+}
+
+// Reads a whole number above zero that is all of the text.
+bool readCount(const std::string& text, int& count)
+{
+    if (text.empty() || !std::isdigit(static_cast<unsigned char>(text.front()))) return false;
+    char* end = nullptr;
+    errno = 0;
+    const long value = std::strtol(text.c_str(), &end, 10);
+    if (*end != '\0' || errno != 0 || value < 1 || value > std::numeric_limits<int>::max()) {
+        return false;
+    }
+    count = static_cast<int>(value);
+    return true;
+}
+
+// Reads a size written WIDTHxHEIGHT, both whole numbers above zero.
+bool readSize(const std::string& text, int& width, int& height)
+{
+    const size_t cross = text.find('x');
+    return cross != std::string::npos && readCount(text.substr(0, cross), width) &&
+           readCount(text.substr(cross + 1), height);
+}
+
+// Says what is wrong with the command line, if anything more than getopt said, and how to use
+// it; the status to end with.
+int refuse(const std::string& problem)
+{
+    if (!problem.empty()) std::fprintf(stderr, "bench: %s\n", problem.c_str());
+    std::fputs(usage, stderr);
+    return 2;
+}
+
+// Reads the options into the settings; the status to end with at once for --help or a bad
+// command line, or nothing to go on and measure.
+std::optional<int> parse(int argc, char** argv, Settings& settings)
+{
+    for (int choice = 0; (choice = getopt_long(argc, argv, "", longOptions, nullptr)) != -1;) {
+        const std::string value = optarg ? optarg : "";
+        switch (choice) {
+            case 's':
+                useShortMode(settings);
+                break;
+            case 'l':
+                useLongMode(settings);
+                break;
+            case 'p':
+                if (!readCount(value, settings.pairs)) {
+                    return refuse("--pairs takes a whole number above 0, not \"" + value + "\"");
+                }
+                break;
+            case 'z':
+                if (!readSize(value, settings.width, settings.height)) {
+                    return refuse("--size takes WIDTHxHEIGHT in pixels, not \"" + value + "\"");
+                }
+                break;
+            case 'o':
+                settings.output = value;
+                break;
+            case 'g':
+                settings.game = value;
+                break;
+            case 'f':
+                settings.floor = value;
+                break;
+            case 'h':
+                std::fputs(usage, stdout);
+                return 0;
+            default:
+                return refuse("");
         }
     }
-    return true;
+    if (optind < argc) return refuse("unexpected argument \"" + std::string(argv[optind]) + "\"");
+    return std::nullopt;
 }
 
 }  // namespace
 
+// Measures every pair, prints the table and writes the report if asked; 1 if a measure is missing.
 int main(int argc, char** argv)
 {
     Settings settings;
-    if (!parse(argc, argv, settings)) {
-        std::fprintf(stderr,
-                     "usage: bench [--short | --long] [--pairs N] [--size WIDTHxHEIGHT] "
-                     "[--output FILE.md] [--game PROGRAM] [--floor PROGRAM]\n");
-        return 2;
-    }
-
-    std::vector<Run> games, floors;
-    std::vector<double> cpuRatios;
-    for (int pair = 1; pair <= settings.pairs; ++pair) {
-        std::fprintf(stderr, "bench: pair %d of %d\n", pair, settings.pairs);
-        games.push_back(measure(settings, settings.game, true));
-        floors.push_back(measure(settings, settings.floor, false));
-        cpuRatios.push_back(games.back().cpuPerFrame / floors.back().cpuPerFrame);
-    }
-
-    struct Row {
-        const char* what;
-        double Run::*measure;
-        int decimals;
-        const char* target;
-    };
-    const Row rows[] = {
-        {"frames per second", &Run::fps, 1, "at least 39"},
-        {"frame interval, median (ms)", &Run::intervalMedian, 1, ""},
-        {"frame interval, p95 (ms)", &Run::intervalP95, 1, "under 30"},
-        {"frame interval, max (ms)", &Run::intervalMax, 1, ""},
-        {"CPU per frame (ms)", &Run::cpuPerFrame, 2, "game at most 1.5 x floor"},
-        {"start-up to first swap (ms)", &Run::firstSwap, 0, ""},
-        {"start-up to the board on screen (ms)", &Run::boardShown, 0, ""},
-        {"key to picture, median (ms)", &Run::latencyMedian, 1, ""},
-        {"key to picture, p95 (ms)", &Run::latencyP95, 1, "under 50"},
-        {"peak RSS (MiB)", &Run::peakRss, 1, ""},
-        {"RSS growth over the steady state (KiB)", &Run::rssGrowth, 0, "none over 5 minutes"},
-    };
-
-    std::ostringstream table;
-    table << "| measure | tarvik | floor | target |\n|---|---|---|---|\n";
-    for (const Row& row : rows) {
-        table << "| " << row.what << " | " << format(medianOf(games, row.measure), row.decimals)
-              << " | " << format(medianOf(floors, row.measure), row.decimals) << " | " << row.target
-              << " |\n";
-    }
-    table << "| CPU per frame, tarvik / floor | " << format(median(cpuRatios), 2)
-          << " | | at most 1.5 |\n"
-          << "| CPU per frame, tarvik / floor, lowest to highest pair | "
-          << format(*std::min_element(cpuRatios.begin(), cpuRatios.end()), 2) << " to "
-          << format(*std::max_element(cpuRatios.begin(), cpuRatios.end()), 2) << " | | |\n";
-    std::printf("%s", table.str().c_str());
-
-    if (!settings.output.empty()) {
-        std::ofstream out(settings.output);
-        out << "# Benchmarks\n\n"
-            << "Measured by `scripts/bench.sh` on " << today() << " (" << settings.mode
-            << " mode): " << settings.pairs
-            << " pair(s) of runs, the game then the floor, each on a " << settings.width << " x "
-            << settings.height << " Xvfb screen of its own with dwm, " << settings.warmUp.count()
-            << " s to settle, then " << settings.measure.count()
-            << " s of steady state measured.\n\n"
-            << "Machine: " << cpuModel() << ", " << std::thread::hardware_concurrency()
-            << " cores; renderer: " << floors.front().renderer << ".\n\n"
-            << table.str() << "\n"
-            << "Each figure is the median over the pairs. How they are taken:\n\n"
-            << "- Frames: a library preloaded into each program notes the time each swap returns"
-               " (one clock read and a store per frame) and writes the list at exit; frames per"
-               " second and intervals are counted over the steady state only.\n"
-            << "- CPU per frame: user and system time from `/proc/PID/stat` over the steady"
-               " state, divided by the frames swapped in it.\n"
-            << "- Start-up: from just before the process is started to its first swap, and (the"
-               " game) to the first read-back of the board's centre in white.\n"
-            << "- Key to picture: " << settings.presses
-            << " Left and Right presses through XTEST,"
-               " at random moments across a tick, each timed until a one-pixel read-back just"
-               " inside the paddle's new side shows cyan.\n"
-            << "- Memory: VmHWM from `/proc/PID/status` at the end; VmRSS read once a second"
-               " through the steady state, its growth taken between the medians of the first"
-               " and the last readings.\n\n"
-            << "The floor (`bench/floor.cpp`) has the game's GLUT start-up, window, timer and"
-               " full-screen size, and a frame that only clears and swaps.\n";
-        if (settings.mode != "long") {
-            out << "\nMemory over five minutes is measured by `scripts/bench.sh --long`, in"
-                   " [benchmarks-long.md](benchmarks-long.md).\n";
-        }
-    }
-    const auto complete = [](const Run& run) { return run.complete; };
-    const bool measuredAll = std::all_of(games.begin(), games.end(), complete) &&
-                             std::all_of(floors.begin(), floors.end(), complete);
-    return measuredAll ? 0 : 1;
+    if (const std::optional<int> status = parse(argc, argv, settings)) return *status;
+    const Pairs pairs = measurePairs(settings);
+    const std::string table = summarise(pairs);
+    std::printf("%s", table.c_str());
+    if (!settings.output.empty()) writeReport(settings, pairs, table);
+    return allComplete(pairs) ? 0 : 1;
 }

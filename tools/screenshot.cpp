@@ -2,35 +2,69 @@
 // Runs the game on a virtual desktop for a few seconds, saves a picture of the
 // screen as a PNG, then ends the game with Escape and expects status 0.
 //
-//   screenshot [--icon ICON.png] [--timeout SECONDS] OUTPUT.png COMMAND [ARGUMENT...]
+// usage: screenshot [--icon ICON.png] [--timeout SECONDS] OUTPUT.png COMMAND [ARGUMENT...]
+//        screenshot --help
 //
-// --icon also saves a 512 x 512 square around the scene; --timeout gives slow
-// runs (under valgrind, say) longer to start and to end.
+//   --icon ICON.png      also saves a square around the scene, for the icon
+//   --timeout SECONDS    how long to wait for the first picture, and for the end after Escape
+//   --help               prints this and ends
 
 #include "camera.h"
 #include "desktop.h"
 
 #include <X11/keysym.h>
+#include <getopt.h>
 #include <sys/wait.h>
 
 #include <algorithm>
+#include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
+#include <limits>
+#include <optional>
 #include <string>
+#include <vector>
 
 namespace {
+
+constexpr const char* usage =
+    "usage: screenshot [--icon ICON.png] [--timeout SECONDS] OUTPUT.png COMMAND [ARGUMENT...]\n"
+    "       screenshot --help\n"
+    "\n"
+    "  --icon ICON.png      also saves a square around the scene, for the icon\n"
+    "  --timeout SECONDS    how long to wait for the first picture, and for the end after Escape\n"
+    "  --help               prints this and ends\n";
+
+// The options, with the letter getopt_long returns for each.
+const option longOptions[] = {
+    {"icon", required_argument, nullptr, 'i'},
+    {"timeout", required_argument, nullptr, 't'},
+    {"help", no_argument, nullptr, 'h'},
+    {nullptr, 0, nullptr, 0},
+};
+
+// What the command line asks for.
+struct Options {
+    std::string iconPath;                // empty for no icon
+    std::chrono::seconds timeout = 10s;  // for the first frame, and for the end after Escape
+    std::string outputPath;
+    std::vector<std::string> command;  // the program to run, then its arguments
+};
 
 constexpr int screenWidth = 1280, screenHeight = 720;  // pixels
 constexpr int iconSize = 512;                          // pixels, square
 constexpr auto runTime = 2s;                           // shown before the picture
 
+// Says why the run failed; the status to end with.
 int fail(const std::string& message)
 {
     std::fprintf(stderr, "screenshot: %s\n", message.c_str());
     return 1;
 }
 
+// Whether any pixel of a sparse grid over the frame is not black.
 bool showsSomething(const Frame& frame)
 {
     for (int y = 0; y < frame.height(); y += 4) {
@@ -57,51 +91,88 @@ Frame iconOf(const Frame& screen)
     return screen.crop(x, y, iconSize, iconSize);
 }
 
-}  // namespace
-
-int main(int argc, char** argv)
+// Reads a whole number above zero that is all of the text.
+bool readCount(const std::string& text, int& count)
 {
-    std::string iconPath;
-    std::chrono::seconds timeout = 10s;  // for the first frame, and for the end after Escape
-    int next = 1;
-    for (; next + 1 < argc && argv[next][0] == '-'; next += 2) {
-        const std::string option = argv[next];
-        if (option == "--icon") {
-            iconPath = argv[next + 1];
-        } else if (option == "--timeout" && std::atoi(argv[next + 1]) > 0) {
-            timeout = std::chrono::seconds(std::atoi(argv[next + 1]));
-        } else {
-            next = argc;
+    if (text.empty() || !std::isdigit(static_cast<unsigned char>(text.front()))) return false;
+    char* end = nullptr;
+    errno = 0;
+    const long value = std::strtol(text.c_str(), &end, 10);
+    if (*end != '\0' || errno != 0 || value < 1 || value > std::numeric_limits<int>::max()) {
+        return false;
+    }
+    count = static_cast<int>(value);
+    return true;
+}
+
+// Says what is wrong with the command line, if anything more than getopt said, and how to use
+// it; the status to end with.
+int refuse(const std::string& problem)
+{
+    if (!problem.empty()) std::fprintf(stderr, "screenshot: %s\n", problem.c_str());
+    std::fputs(usage, stderr);
+    return 2;
+}
+
+// Reads the command line into the options; the status to end with at once for --help or a bad
+// command line, or nothing to go on and run the command.
+std::optional<int> parse(int argc, char** argv, Options& options)
+{
+    // "+" stops at the first operand, so that the command's own options stay its own.
+    for (int choice = 0; (choice = getopt_long(argc, argv, "+", longOptions, nullptr)) != -1;) {
+        const std::string value = optarg ? optarg : "";
+        int seconds = 0;
+        switch (choice) {
+            case 'i':
+                options.iconPath = value;
+                break;
+            case 't':
+                if (!readCount(value, seconds)) {
+                    return refuse("--timeout takes a whole number of seconds above 0, not \"" +
+                                  value + "\"");
+                }
+                options.timeout = std::chrono::seconds(seconds);
+                break;
+            case 'h':
+                std::fputs(usage, stdout);
+                return 0;
+            default:
+                return refuse("");
         }
     }
-    if (argc - next < 2) {
-        std::fprintf(stderr,
-                     "usage: screenshot [--icon ICON.png] [--timeout SECONDS] OUTPUT.png "
-                     "COMMAND [ARGUMENT...]\n");
-        return 2;
-    }
-    const std::string outputPath = argv[next];
-    const std::vector<std::string> command(argv + next + 1, argv + argc);
+    if (argc - optind < 2) return refuse("needs OUTPUT.png and a COMMAND to run");
+    options.outputPath = argv[optind];
+    options.command.assign(argv + optind + 1, argv + argc);
+    return std::nullopt;
+}
+
+}  // namespace
+
+// Runs the command and saves its picture; 1 if that fails, 2 for a bad command line.
+int main(int argc, char** argv)
+{
+    Options options;
+    if (const std::optional<int> status = parse(argc, argv, options)) return *status;
 
     try {
         VirtualScreen screen(screenWidth, screenHeight);
-        Process game(command, screen.name());
-        if (screen.waitForWindow("Tarvik Game", timeout) == None) {
+        Process game(options.command, screen.name());
+        if (screen.waitForWindow("Tarvik Game", options.timeout) == None) {
             return fail("no window titled \"Tarvik Game\" appeared: " + game.standardError());
         }
-        if (!showsSomething(screen.captureUntil(showsSomething, timeout))) {
+        if (!showsSomething(screen.captureUntil(showsSomething, options.timeout))) {
             return fail("the window stayed black");
         }
         sleepFor(runTime);
         const Frame picture = screen.capture();
-        if (!picture.savePng(outputPath)) {
-            return fail("cannot write " + outputPath);
+        if (!picture.savePng(options.outputPath)) {
+            return fail("cannot write " + options.outputPath);
         }
-        if (!iconPath.empty() && !iconOf(picture).savePng(iconPath)) {
-            return fail("cannot write " + iconPath);
+        if (!options.iconPath.empty() && !iconOf(picture).savePng(options.iconPath)) {
+            return fail("cannot write " + options.iconPath);
         }
         screen.tapKey(XK_Escape);
-        const std::optional<int> status = game.waitForExit(timeout);
+        const std::optional<int> status = game.waitForExit(options.timeout);
         if (!status || !WIFEXITED(*status) || WEXITSTATUS(*status) != 0) {
             return fail("the game did not end with status 0 on Escape: " + game.standardError());
         }

@@ -93,10 +93,13 @@ struct Pairs {
     std::vector<double> cpuRatios;
 };
 
+// One of the figures of a run.
+using Measure = double Run::*;
+
 // One line of the table: a measure, how it is shown and what it is held to.
 struct Row {
     const char* what;
-    double Run::*measure;
+    Measure measure;
     int decimals;
     const char* target;
 };
@@ -341,7 +344,7 @@ Pairs measurePairs(const Settings& settings)
 }
 
 // The median over the runs of one measure.
-double medianOf(const std::vector<Run>& runs, double Run::*measure)
+double medianOf(const std::vector<Run>& runs, Measure measure)
 {
     std::vector<double> values;
     for (const Run& run : runs) {

@@ -35,8 +35,8 @@ void GameDraw::drawBoard()
 
 void GameDraw::drawPaddle(float x, float z)
 {
-    const float left = x - paddleWidth / 2;
-    const float right = x + paddleWidth / 2;
+    const float left = x - (paddleWidth / 2);
+    const float right = x + (paddleWidth / 2);
 
     glColor3f(paddleColor.r, paddleColor.g, paddleColor.b);
     glBegin(GL_QUADS);

@@ -1,0 +1,147 @@
+#!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
+# Runs the README's test command on a brand-new Debian RELEASE as a newcomer
+# would: makes a root of the base system plus git with mmdebstrap from the
+# archive this machine's apt uses, clones the project's committed HEAD into it
+# (uncommitted changes are NOT included) and runs `cd tarvik && scripts/test.sh`
+# there as root. Needs root. Usage:
+#
+#   scripts/test-on.sh RELEASE [COMMAND]   RELEASE: trixie, bookworm, 13, 12...
+#
+# COMMAND, a shell command run in the clone, replaces scripts/test.sh. The log
+# goes to /var/tmp/tarvik-test-on-RELEASE-<date>.log or $TARVIK_TEST_ON_LOG.
+# The base system is cached in /var/cache/tarvik-test-on for
+# $TARVIK_TEST_ON_CACHE_DAYS days (3), but each run unpacks a fresh root; the
+# root and its mounts go at the end, also on failure or Ctrl-C. The exit status
+# is the suite's.
+set -euo pipefail
+
+project_dir=$(cd "$(dirname "$0")/.." && pwd)
+cache_dir=/var/cache/tarvik-test-on
+child="" work=""
+
+if [ "$(id -u)" -ne 0 ]; then
+    echo "test-on.sh: must run as root (it makes a Debian root and chroots into it)" >&2
+    exit 2
+fi
+case "${1:-}" in
+    12 | 13) release=$([ "$1" = 12 ] && echo bookworm || echo trixie) ;;
+    [a-z]*) release=$1 ;;
+    *) echo "usage: scripts/test-on.sh RELEASE [COMMAND]   (e.g. trixie, bookworm, 13, 12)" >&2; exit 2 ;;
+esac
+command=${2:-scripts/test.sh}
+log=${TARVIK_TEST_ON_LOG:-/var/tmp/tarvik-test-on-$release-$(date +%Y%m%d-%H%M%S).log}
+: >"$log"
+
+# Prints a line of this script's own on the terminal and in the log.
+say() { echo "test-on: $*" | tee -a "$log"; }
+
+# Formats a number of seconds as minutes and seconds.
+span() { printf '%dm%02ds' $(($1 / 60)) $(($1 % 60)); }
+
+# Prints the first archive address of apt's configuration whose suite matches (or not) a pattern.
+# shellcheck disable=SC2016
+archive() {
+    apt-get indextargets --format '$(TARGET_OF) $(COMPONENT) $(RELEASE) $(SITE)' |
+        awk -v want="$1" -v pat="$2" '$1 == "deb" && $2 == "main" && (($3 ~ pat) == (want == "yes")) { print $4; exit }'
+}
+
+# Runs a command into the log in its own mount and PID namespaces, in the
+# background so that a signal reaches the traps at once (with Ctrl-C back to its
+# default, which the background would ignore); its processes and mounts end with it.
+in_namespace() {
+    unshare --mount --pid --fork --mount-proc --kill-child --propagation private -- \
+        env --default-signal=INT,QUIT "$@" >>"$log" 2>&1 &
+    child=$!
+    local status=0
+    wait "$child" || status=$?
+    child="" && return "$status"
+}
+
+# Run inside the namespace: unmounts what run_suite mounted, in reverse order, lazily if need be.
+# shellcheck disable=SC2317
+unmount_root() {
+    for m in run dev/shm dev sys proc; do
+        umount -R "$root/$m" 2>/dev/null || umount -lR "$root/$m" 2>/dev/null || true
+    done
+}
+
+# Run inside the namespace: mounts what the suite needs in the root and runs
+# the test command there, each line of output stamped with the time.
+# shellcheck disable=SC2317
+run_suite() {
+    root=$1
+    set -o pipefail
+    trap unmount_root EXIT
+    mount -t proc proc "$root/proc"
+    mount --rbind /sys "$root/sys"
+    mount --rbind /dev "$root/dev"
+    mount -t tmpfs -o mode=1777 shm "$root/dev/shm"
+    mount -t tmpfs -o mode=755 run "$root/run"
+    cp -L /etc/resolv.conf "$root/etc/resolv.conf"
+    chroot "$root" /usr/bin/env -i HOME=/root TERM=dumb PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
+        /bin/bash -c "cd && cd tarvik && $2" 2>&1 |
+        while IFS= read -r line; do printf '[%(%H:%M:%S)T] %s\n' -1 "$line"; done
+}
+
+# Ends whatever still runs, then removes every mount under the work directory and the directory itself.
+# shellcheck disable=SC2317
+cleanup() {
+    local status=$?
+    trap - EXIT INT TERM
+    [ -z "$child" ] || { kill -KILL "$child" 2>/dev/null; wait "$child" 2>/dev/null || true; }
+    if [ -n "$work" ]; then
+        for _ in $(seq 50); do  # the namespace's processes die with it: wait until they are gone
+            [ -z "$(find /proc/[0-9]*/root -maxdepth 0 -lname "$work/*" 2>/dev/null || true)" ] && break; sleep 0.2
+        done
+        awk -v w="$work/" 'index($2, w) == 1 { print $2 }' /proc/mounts | sort -r | xargs -r umount -l
+        rm -rf --one-file-system "$work"
+    fi
+    say "full log: $log"
+    exit "$status"
+}
+trap cleanup EXIT && trap 'exit 130' INT && trap 'exit 143' TERM
+
+if ! command -v mmdebstrap >/dev/null; then
+    say "installing mmdebstrap"
+    { apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends mmdebstrap; } >>"$log" 2>&1
+fi
+mirror=$(archive no '-security$')
+security=$(archive yes '-security$')
+[ -n "$mirror" ] || { say "no Debian archive with a main component in apt's configuration"; exit 1; }
+sources=("deb $mirror $release main" "deb $mirror $release-updates main")
+[ -z "$security" ] || sources+=("deb $security $release-security main")
+# A snapshot archive needs apt's date checks off; a proxy must be kept: take both from this machine.
+options=()
+for option in Acquire::Check-Valid-Until Acquire::Check-Date Acquire::http::Proxy Acquire::https::Proxy; do
+    value="" && eval "$(apt-config shell value "$option")"
+    [ -z "$value" ] || options+=("--aptopt=$option \"$value\"")
+done
+say "full log: $log"
+
+work=$(mktemp -d /var/tmp/tarvik-test-on.XXXXXX)
+start=$SECONDS
+base="$cache_dir/$release.tar"
+args=(--variant=minbase "--include=git,ca-certificates" "${options[@]}" "$release")
+recipe="${args[*]} ${sources[*]}"
+if [ -z "$(find "$base" -mmin -$((${TARVIK_TEST_ON_CACHE_DAYS:-3} * 1440)) 2>/dev/null)" ] ||
+    [ "$(cat "$base.recipe" 2>/dev/null)" != "$recipe" ]; then
+    say "making the base system of $release with mmdebstrap" && mkdir -p "$cache_dir"
+    TMPDIR=$work in_namespace mmdebstrap "${args[@]}" "$work/base.tar" "${sources[@]}"
+    mv "$work/base.tar" "$base" && echo "$recipe" >"$base.recipe"
+else
+    say "base system of $release from $base"
+fi
+mkdir -m 755 "$work/root" && tar -xf "$base" -C "$work/root"
+head=$(git -c safe.directory="$project_dir" -C "$project_dir" rev-parse HEAD)
+git -c safe.directory="$project_dir" clone -q --no-hardlinks "$project_dir" "$work/root/root/tarvik" >>"$log" 2>&1
+git -C "$work/root/root/tarvik" checkout -q --detach "$head"
+made=$((SECONDS - start))
+say "root made in $(span "$made"), with the project at $head"
+
+start=$SECONDS status=0
+in_namespace bash -c "$(declare -f unmount_root run_suite); run_suite \"\$@\"" _ "$work/root" "$command" || status=$?
+ran=$((SECONDS - start))
+{ echo "---- the suite's last lines ----" && tail -n 20 "$log" && echo "----"; }
+say "root made in $(span "$made"), suite ran in $(span "$ran"), status $status"
+exit "$status"

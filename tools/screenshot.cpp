@@ -2,21 +2,18 @@
 // Runs the game on a virtual desktop for a few seconds, saves a picture of the
 // screen as a PNG, then ends the game with Escape and expects status 0.
 //
-// usage: screenshot [--icon ICON.png] [--timeout SECONDS] OUTPUT.png COMMAND [ARGUMENT...]
+// usage: screenshot [--timeout SECONDS] OUTPUT.png COMMAND [ARGUMENT...]
 //        screenshot --help
 //
-//   --icon ICON.png      also saves a square around the scene, for the icon
 //   --timeout SECONDS    how long to wait for the first picture, and for the end after Escape
 //   --help               prints this and ends
 
-#include "camera.h"
 #include "desktop.h"
 
 #include <X11/keysym.h>
 #include <getopt.h>
 #include <sys/wait.h>
 
-#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
@@ -30,16 +27,14 @@
 namespace {
 
 constexpr const char* usage =
-    "usage: screenshot [--icon ICON.png] [--timeout SECONDS] OUTPUT.png COMMAND [ARGUMENT...]\n"
+    "usage: screenshot [--timeout SECONDS] OUTPUT.png COMMAND [ARGUMENT...]\n"
     "       screenshot --help\n"
     "\n"
-    "  --icon ICON.png      also saves a square around the scene, for the icon\n"
     "  --timeout SECONDS    how long to wait for the first picture, and for the end after Escape\n"
     "  --help               prints this and ends\n";
 
 // The options, with the letter getopt_long returns for each.
 const option longOptions[] = {
-    {"icon", required_argument, nullptr, 'i'},
     {"timeout", required_argument, nullptr, 't'},
     {"help", no_argument, nullptr, 'h'},
     {nullptr, 0, nullptr, 0},
@@ -47,14 +42,12 @@ const option longOptions[] = {
 
 // What the command line asks for.
 struct Options {
-    std::string iconPath;                // empty for no icon
     std::chrono::seconds timeout = 10s;  // for the first frame, and for the end after Escape
     std::string outputPath;
     std::vector<std::string> command;  // the program to run, then its arguments
 };
 
 constexpr int screenWidth = 1280, screenHeight = 720;  // pixels
-constexpr int iconSize = 512;                          // pixels, square
 constexpr auto runTime = 2s;                           // shown before the picture
 
 // Says why the run failed; the status to end with.
@@ -73,22 +66,6 @@ bool showsSomething(const Frame& frame)
         }
     }
     return false;
-}
-
-// The icon: a square centred on the board and both paddles.
-Frame iconOf(const Frame& screen)
-{
-    int left = screen.width(), right = 0, top = screen.height(), bottom = 0;
-    for (const Vec3 corner : {Vec3{0, 0, 0}, Vec3{1, 0, 0}, Vec3{0, 0.2, 1}, Vec3{1, 0.2, 1}}) {
-        const Pixel at = tableToPixel(corner, screen.width(), screen.height());
-        left = std::min(left, at.x);
-        right = std::max(right, at.x);
-        top = std::min(top, at.y);
-        bottom = std::max(bottom, at.y);
-    }
-    const int x = std::clamp((left + right - iconSize) / 2, 0, screen.width() - iconSize);
-    const int y = std::clamp((top + bottom - iconSize) / 2, 0, screen.height() - iconSize);
-    return screen.crop(x, y, iconSize, iconSize);
 }
 
 // Reads a whole number above zero that is all of the text.
@@ -123,9 +100,6 @@ std::optional<int> parse(int argc, char** argv, Options& options)
         const std::string value = optarg ? optarg : "";
         int seconds = 0;
         switch (choice) {
-            case 'i':
-                options.iconPath = value;
-                break;
             case 't':
                 if (!readCount(value, seconds)) {
                     return refuse("--timeout takes a whole number of seconds above 0, not \"" +
@@ -167,9 +141,6 @@ int main(int argc, char** argv)
         const Frame picture = screen.capture();
         if (!picture.savePng(options.outputPath)) {
             return fail("cannot write " + options.outputPath);
-        }
-        if (!options.iconPath.empty() && !iconOf(picture).savePng(options.iconPath)) {
-            return fail("cannot write " + options.iconPath);
         }
         screen.tapKey(XK_Escape);
         const std::optional<int> status = game.waitForExit(options.timeout);

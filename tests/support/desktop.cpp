@@ -8,11 +8,13 @@
 #include <png.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -41,6 +43,97 @@ std::string makeTempFile()
     }
     close(fd);
     return path;
+}
+
+// The name of a compositor's socket in the desktop's own runtime directory.
+constexpr const char* waylandSocket = "tarvik";
+
+// Makes an empty directory of the tests' own under /tmp and returns its path.
+std::string makeTempDirectory()
+{
+    char path[] = "/tmp/tarvik-desktop-XXXXXX";
+    if (!mkdtemp(path)) {
+        throw std::runtime_error("cannot make a temporary directory");
+    }
+    return path;
+}
+
+// A desktop the tests can run on. Those with a Wayland compositor bring their
+// own X server and name its display in their log, after the announcement;
+// their X server cannot read its root window back, so the compositor's own
+// screenshot tool, which writes a PNG to $XDG_PICTURES_DIR, shows the screen.
+struct Desktop {
+    std::string name;
+    std::vector<std::string> command;
+    std::string announcement;             // empty for a window manager on Xvfb
+    std::vector<std::string> screenshot;  // empty where the root window reads back
+};
+
+// The desktop named by TARVIK_DESKTOP, laid out for a screen of the given size.
+Desktop chosenDesktop(int width, int height)
+{
+    const char* chosen = std::getenv("TARVIK_DESKTOP");
+    const std::string name = chosen && *chosen ? chosen : "dwm";
+    // GNOME's and Xfce's window managers want a session bus of their own.
+    const std::vector<Desktop> desktops = {
+        {"dwm", {"dwm"}, "", {}},
+        {"openbox", {"openbox"}, "", {}},
+        {"xfwm4", {"dbus-run-session", "--", "xfwm4"}, "", {}},
+        {"mutter", {"dbus-run-session", "--", "mutter", "--x11", "--replace"}, "", {}},
+        // Weston lets its screenshot tool in only with --debug, and its
+        // headless output shows nothing unless a renderer draws it.
+        {"weston",
+         {"weston", "--backend=headless-backend.so", "--use-pixman", "--debug",
+          "--width=" + std::to_string(width), "--height=" + std::to_string(height),
+          std::string("--socket=") + waylandSocket, "--xwayland"},
+         "xserver listening on display ",
+         {"weston-screenshooter"}},
+    };
+    std::string known;
+    for (const Desktop& desktop : desktops) {
+        if (desktop.name == name) return desktop;
+        known += (known.empty() ? "" : ", ") + desktop.name;
+    }
+    throw std::runtime_error("TARVIK_DESKTOP names an unknown desktop \"" + name +
+                             "\"; known: " + known);
+}
+
+// The window with this title at or below the parent, searched depth first.
+Window findTitled(Display* display, Window parent, const std::string& title)
+{
+    Window root = 0, grandparent = 0;
+    Window* children = nullptr;
+    unsigned count = 0;
+    Window match = None;
+    if (XQueryTree(display, parent, &root, &grandparent, &children, &count)) {
+        for (unsigned i = 0; i < count && match == None; ++i) {
+            char* name = nullptr;
+            if (XFetchName(display, children[i], &name) && name) {
+                if (title == name) match = children[i];
+                XFree(name);
+            }
+            if (match == None) match = findTitled(display, children[i], title);
+        }
+        XFree(children);
+    }
+    return match;
+}
+
+// Whether the root window's property of that name holds the atom.
+bool rootListsAtom(Display* display, const char* property, Atom atom)
+{
+    Atom type = None;
+    int format = 0;
+    unsigned long count = 0, remaining = 0;
+    unsigned char* data = nullptr;
+    XGetWindowProperty(display, DefaultRootWindow(display), XInternAtom(display, property, False),
+                       0, 1024, False, XA_ATOM, &type, &format, &count, &remaining, &data);
+    bool listed = false;
+    for (unsigned long i = 0; data && i < count && !listed; ++i) {
+        listed = reinterpret_cast<const Atom*>(data)[i] == atom;
+    }
+    if (data) XFree(data);
+    return listed;
 }
 
 std::vector<char*> cArguments(const std::vector<std::string>& argv)
@@ -105,15 +198,20 @@ bool Frame::savePng(const std::string& path) const
 }
 
 Process::Process(const std::vector<std::string>& argv, const std::string& display,
-                 const std::vector<std::string>& environment)
-    : outPath_(makeTempFile()), errPath_(makeTempFile())
+                 const std::vector<std::string>& environment, bool ownGroup)
+    : ownGroup_(ownGroup), outPath_(makeTempFile()), errPath_(makeTempFile())
 {
     std::vector<char*> args = cArguments(argv);
+    const std::string cannotRun = "cannot run " + argv[0] + "\n";
+    // Helpers that the launcher leaves behind become this process's children,
+    // so that they can be waited for when the group ends.
+    if (ownGroup) prctl(PR_SET_CHILD_SUBREAPER, 1);
     pid_ = fork();
     if (pid_ < 0) {
         throw std::runtime_error("cannot fork");
     }
     if (pid_ == 0) {
+        if (ownGroup) setpgid(0, 0);
         if (display.empty()) {
             unsetenv("DISPLAY");
         } else {
@@ -128,6 +226,7 @@ Process::Process(const std::vector<std::string>& argv, const std::string& displa
             _exit(126);
         }
         execvp(args[0], args.data());
+        if (write(STDERR_FILENO, cannotRun.data(), cannotRun.size()) < 0) _exit(127);
         _exit(127);
     }
 }
@@ -135,9 +234,21 @@ Process::Process(const std::vector<std::string>& argv, const std::string& displa
 Process::~Process()
 {
     // Asked first, so that servers can clean up after themselves.
-    if (!status_ && kill(pid_, SIGTERM) == 0 && !waitForExit(2s)) {
-        kill(pid_, SIGKILL);
+    const int target = ownGroup_ ? -pid_ : pid_;
+    if (!status_ && kill(target, SIGTERM) == 0 && !waitForExit(2s)) {
+        kill(target, SIGKILL);
         waitpid(pid_, nullptr, 0);
+    }
+    if (ownGroup_) {
+        // Helpers left in its group may take a moment more to save what they
+        // keep; then whatever is left is ended.
+        const auto deadline = std::chrono::steady_clock::now() + 2s;
+        while (waitpid(-pid_, nullptr, WNOHANG) >= 0 &&
+               std::chrono::steady_clock::now() < deadline) {
+            sleepFor(10ms);
+        }
+        kill(-pid_, SIGKILL);
+        while (waitpid(-pid_, nullptr, 0) > 0) continue;
     }
     std::remove(outPath_.c_str());
     std::remove(errPath_.c_str());
@@ -165,11 +276,49 @@ std::string Process::standardOutput() const { return readFile(outPath_); }
 
 VirtualScreen::VirtualScreen(int width, int height) : width_(width), height_(height)
 {
+    const Desktop desktop = chosenDesktop(width, height);
+    runtimeDir_ = makeTempDirectory();
+    // Sockets, settings and caches of its own, so that nothing of the user's
+    // session is touched.
+    const std::vector<std::string> environment = {"XDG_RUNTIME_DIR=" + runtimeDir_,
+                                                  "XDG_CONFIG_HOME=" + runtimeDir_,
+                                                  "XDG_CACHE_HOME=" + runtimeDir_};
+    screenshot_ = desktop.screenshot;
+    if (desktop.announcement.empty()) {
+        startXvfb();
+        windowManager_ = std::make_unique<Process>(desktop.command, name_, environment, true);
+    } else {
+        server_ = std::make_unique<Process>(desktop.command, "", environment, true);
+        const auto deadline = std::chrono::steady_clock::now() + 10s;
+        std::string log = server_->standardError();
+        size_t at = log.find(desktop.announcement);
+        while ((at == std::string::npos || log.find('\n', at) == std::string::npos) &&
+               !server_->waitForExit(20ms) && std::chrono::steady_clock::now() < deadline) {
+            log = server_->standardError();
+            at = log.find(desktop.announcement);
+        }
+        if (at == std::string::npos) {
+            throw std::runtime_error(desktop.name + " named no X display: " + log);
+        }
+        at += desktop.announcement.size();
+        name_ = log.substr(at, log.find('\n', at) - at);
+    }
+    XSetErrorHandler(ignoreXErrors);
+    display_ = XOpenDisplay(name_.c_str());
+    if (!display_) {
+        throw std::runtime_error("cannot open the virtual display " + name_);
+    }
+    waitForWindowManager(desktop.name);
+}
+
+// Starts Xvfb on a display number it picks itself, and names that display.
+void VirtualScreen::startXvfb()
+{
     int ready[2];
     if (pipe(ready) != 0) {
         throw std::runtime_error("cannot make a pipe for Xvfb");
     }
-    const std::string screen = std::to_string(width) + "x" + std::to_string(height) + "x24";
+    const std::string screen = std::to_string(width_) + "x" + std::to_string(height_) + "x24";
     server_ = std::make_unique<Process>(
         std::vector<std::string>{"Xvfb", "-displayfd", std::to_string(ready[1]), "-screen", "0",
                                  screen, "-nolisten", "tcp"},
@@ -188,22 +337,17 @@ VirtualScreen::VirtualScreen(int width, int height) : width_(width), height_(hei
         throw std::runtime_error("Xvfb did not start: " + server_->standardError());
     }
     name_ = ":" + number;
-    XSetErrorHandler(ignoreXErrors);
-    display_ = XOpenDisplay(name_.c_str());
-    if (!display_) {
-        throw std::runtime_error("cannot open the virtual display " + name_);
-    }
-    startWindowManager();
 }
 
-void VirtualScreen::startWindowManager()
+// Waits until the desktop's window manager has taken over the screen.
+void VirtualScreen::waitForWindowManager(const std::string& desktop) const
 {
-    windowManager_ = std::make_unique<Process>(std::vector<std::string>{"dwm"}, name_);
     // A window manager that follows the desktop conventions announces itself
     // on the root window; programs look for it when they ask for full screen.
+    Process& manager = windowManager_ ? *windowManager_ : *server_;
     const Atom check = XInternAtom(display_, "_NET_SUPPORTING_WM_CHECK", False);
     const auto deadline = std::chrono::steady_clock::now() + 10s;
-    while (std::chrono::steady_clock::now() < deadline) {
+    while (!manager.waitForExit(0ms) && std::chrono::steady_clock::now() < deadline) {
         Atom type = None;
         int format = 0;
         unsigned long count = 0, remaining = 0;
@@ -214,8 +358,10 @@ void VirtualScreen::startWindowManager()
         if (count > 0) return;
         sleepFor(20ms);
     }
-    throw std::runtime_error("the window manager did not start: " +
-                             windowManager_->standardError());
+    throw std::runtime_error(
+        "the desktop " + desktop +
+        (manager.waitForExit(0ms) ? " ended at start-up: " : " did not start within 10 s: ") +
+        manager.standardError());
 }
 
 VirtualScreen::~VirtualScreen()
@@ -224,6 +370,9 @@ VirtualScreen::~VirtualScreen()
     if (display_) {
         XCloseDisplay(display_);
     }
+    server_.reset();
+    std::error_code ignored;
+    std::filesystem::remove_all(runtimeDir_, ignored);
 }
 
 void VirtualScreen::killServer()
@@ -237,34 +386,34 @@ void VirtualScreen::killServer()
 
 void VirtualScreen::askToClose(Window window) const
 {
+    // A window manager that takes close requests from other programs is asked,
+    // and closes the window as for its own close button; to one that doesn't
+    // (dwm, Weston), the message it would send goes straight to the window.
+    const Atom closeRequest = XInternAtom(display_, "_NET_CLOSE_WINDOW", False);
     XEvent event{};
     event.xclient.type = ClientMessage;
     event.xclient.window = window;
-    event.xclient.message_type = XInternAtom(display_, "WM_PROTOCOLS", False);
     event.xclient.format = 32;
-    event.xclient.data.l[0] = static_cast<long>(XInternAtom(display_, "WM_DELETE_WINDOW", False));
-    event.xclient.data.l[1] = CurrentTime;
-    XSendEvent(display_, window, False, NoEventMask, &event);
+    if (rootListsAtom(display_, "_NET_SUPPORTED", closeRequest)) {
+        event.xclient.message_type = closeRequest;
+        event.xclient.data.l[0] = CurrentTime;
+        event.xclient.data.l[1] = 2;  // from a pager, which the manager obeys at once
+        XSendEvent(display_, DefaultRootWindow(display_), False,
+                   SubstructureRedirectMask | SubstructureNotifyMask, &event);
+    } else {
+        event.xclient.message_type = XInternAtom(display_, "WM_PROTOCOLS", False);
+        event.xclient.data.l[0] =
+            static_cast<long>(XInternAtom(display_, "WM_DELETE_WINDOW", False));
+        event.xclient.data.l[1] = CurrentTime;
+        XSendEvent(display_, window, False, NoEventMask, &event);
+    }
     XSync(display_, False);
 }
 
+// Window managers that draw frames put the program's window inside one.
 Window VirtualScreen::findWindow(const std::string& title) const
 {
-    Window root = 0, parent = 0;
-    Window* children = nullptr;
-    unsigned count = 0;
-    Window match = None;
-    if (XQueryTree(display_, DefaultRootWindow(display_), &root, &parent, &children, &count)) {
-        for (unsigned i = 0; i < count && match == None; ++i) {
-            char* name = nullptr;
-            if (XFetchName(display_, children[i], &name) && name) {
-                if (title == name) match = children[i];
-                XFree(name);
-            }
-        }
-        XFree(children);
-    }
-    return match;
+    return findTitled(display_, DefaultRootWindow(display_), title);
 }
 
 bool VirtualScreen::hasWindow(const std::string& title) const { return findWindow(title) != None; }
@@ -300,6 +449,7 @@ Frame VirtualScreen::capture() const { return capture(0, 0, width_, height_); }
 
 Frame VirtualScreen::capture(int x, int y, int width, int height) const
 {
+    if (!screenshot_.empty()) return screenshot().crop(x, y, width, height);
     XImage* image =
         XGetImage(display_, DefaultRootWindow(display_), x, y, static_cast<unsigned>(width),
                   static_cast<unsigned>(height), AllPlanes, ZPixmap);
@@ -318,6 +468,38 @@ Frame VirtualScreen::capture(int x, int y, int width, int height) const
     }
     XDestroyImage(image);
     return Frame(width, height, std::move(pixels));
+}
+
+Frame VirtualScreen::screenshot() const
+{
+    Process tool(screenshot_, name_,
+                 {"XDG_RUNTIME_DIR=" + runtimeDir_, std::string("WAYLAND_DISPLAY=") + waylandSocket,
+                  "XDG_PICTURES_DIR=" + runtimeDir_});
+    const std::optional<int> status = tool.waitForExit(5s);
+    if (!status || !WIFEXITED(*status) || WEXITSTATUS(*status) != 0) {
+        throw std::runtime_error("cannot take a screenshot: " + tool.standardError());
+    }
+    for (const auto& entry : std::filesystem::directory_iterator(runtimeDir_)) {
+        if (entry.path().extension() != ".png") continue;
+        png_image image{};
+        image.version = PNG_IMAGE_VERSION;
+        std::vector<Rgb> pixels;
+        bool read = png_image_begin_read_from_file(&image, entry.path().c_str()) != 0;
+        if (read) {
+            image.format = PNG_FORMAT_RGB;
+            pixels.resize(static_cast<size_t>(image.width) * image.height);
+            read = png_image_finish_read(&image, nullptr, pixels.data(), 0, nullptr) != 0;
+        }
+        std::filesystem::remove(entry.path());
+        if (!read || static_cast<int>(image.width) != width_ ||
+            static_cast<int>(image.height) != height_) {
+            throw std::runtime_error("the screenshot is not a readable picture of the screen: " +
+                                     std::to_string(image.width) + "x" +
+                                     std::to_string(image.height));
+        }
+        return Frame(width_, height_, std::move(pixels));
+    }
+    throw std::runtime_error("the screenshot tool wrote no picture");
 }
 
 void VirtualScreen::sendKeys(const std::vector<std::pair<KeySym, bool>>& events) const

@@ -1,9 +1,10 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-// Runs real programs on a private virtual X screen (Xvfb) and drives them as a
-// person would: finds their windows, presses keys through XTEST and reads back
-// what the screen shows.
+// Runs real programs on a private virtual X screen and drives them as a person
+// would: finds their windows, presses keys through XTEST and reads back what
+// the screen shows. The desktop on it is named by TARVIK_DESKTOP (dwm if
+// unset): dwm, openbox, xfwm4 or mutter on Xvfb, or weston with Xwayland.
 
 #include <X11/Xlib.h>
 
@@ -50,9 +51,11 @@ private:
 class Process {
 public:
     // Starts argv[0] with the given X display (an empty one unsets DISPLAY)
-    // and the given NAME=value pairs added to its environment.
+    // and the given NAME=value pairs added to its environment. With ownGroup
+    // it gets a process group of its own, which is ended with it, for
+    // launchers whose helpers would otherwise outlive them.
     Process(const std::vector<std::string>& argv, const std::string& display,
-            const std::vector<std::string>& environment = {});
+            const std::vector<std::string>& environment = {}, bool ownGroup = false);
     ~Process();
     Process(const Process&) = delete;
     Process& operator=(const Process&) = delete;
@@ -65,12 +68,14 @@ public:
 
 private:
     int pid_ = -1;
+    bool ownGroup_ = false;
     std::optional<int> status_;
     std::string outPath_, errPath_;
 };
 
-// A desktop of its own: an Xvfb server on a display number it picks itself,
-// with a window manager that can make windows full screen.
+// A desktop of its own, on a display number it picks itself: an Xvfb server
+// with a window manager that can make windows full screen, or a Wayland
+// compositor with its own X server.
 class VirtualScreen {
 public:
     VirtualScreen(int width, int height);
@@ -104,22 +109,29 @@ public:
     // Switches the server's key repeat, as a person may in their desktop settings.
     void setKeyRepeat(bool on) const;
 
-    // Asks the window to close, as a window manager does for its close button.
+    // Asks the window to close, through the window manager where it takes such
+    // requests, as its close button would.
     void askToClose(Window window) const;
-    // Ends the X server at once, as a crash would; the screen is unusable after.
+    // Ends the X server (or the compositor that owns it) at once, as a crash
+    // would; the screen is unusable after.
     void killServer();
 
 private:
     Window findWindow(const std::string& title) const;
     void sendKey(KeySym key, bool down) const;
 
-    void startWindowManager();
+    // The screen as the compositor shows it, where its X server can't say.
+    Frame screenshot() const;
+    void startXvfb();
+    void waitForWindowManager(const std::string& desktop) const;
 
     int width_, height_;
+    std::string runtimeDir_;
+    std::vector<std::string> screenshot_;
     std::unique_ptr<Process> server_;
     std::string name_;
     Display* display_ = nullptr;
-    std::unique_ptr<Process> windowManager_;
+    std::unique_ptr<Process> windowManager_;  // none where the server brings its own
 };
 
 // Sleeps for the given time: between two polls, or while the program runs on.

@@ -88,7 +88,7 @@ run_suite() {
 # shellcheck disable=SC2317
 cleanup() {
     local status=$?
-    trap - EXIT INT TERM
+    trap - EXIT && trap '' INT TERM  # a second Ctrl-C must not cut the clean-up short
     [ -z "$child" ] || { kill -KILL "$child" 2>/dev/null; wait "$child" 2>/dev/null || true; }
     if [ -n "$work" ]; then
         for _ in $(seq 50); do  # the namespace's processes die with it: wait until they are gone

@@ -18,6 +18,7 @@
 //   --help                 prints this and ends
 
 #include "camera.h"
+#include "command_line.h"
 #include "desktop.h"
 
 #include <X11/keysym.h>
@@ -494,35 +495,12 @@ void useLongMode(Settings& settings)
     settings.measure = 300s;
 }
 
-// Reads a whole number above zero that is all of the text.
-bool readCount(const std::string& text, int& count)
-{
-    if (text.empty() || !std::isdigit(static_cast<unsigned char>(text.front()))) return false;
-    char* end = nullptr;
-    errno = 0;
-    const long value = std::strtol(text.c_str(), &end, 10);
-    if (*end != '\0' || errno != 0 || value < 1 || value > std::numeric_limits<int>::max()) {
-        return false;
-    }
-    count = static_cast<int>(value);
-    return true;
-}
-
 // Reads a size written WIDTHxHEIGHT, both whole numbers above zero.
 bool readSize(const std::string& text, int& width, int& height)
 {
     const size_t cross = text.find('x');
     return cross != std::string::npos && readCount(text.substr(0, cross), width) &&
            readCount(text.substr(cross + 1), height);
-}
-
-// Says what is wrong with the command line, if anything more than getopt said, and how to use
-// it; the status to end with.
-int refuse(const std::string& problem)
-{
-    if (!problem.empty()) std::fprintf(stderr, "bench: %s\n", problem.c_str());
-    std::fputs(usage, stderr);
-    return 2;
 }
 
 // Reads the options into the settings; the status to end with at once for --help or a bad
@@ -540,12 +518,14 @@ std::optional<int> parse(int argc, char** argv, Settings& settings)
                 break;
             case 'p':
                 if (!readCount(value, settings.pairs)) {
-                    return refuse("--pairs takes a whole number above 0, not \"" + value + "\"");
+                    return refuse("bench", usage,
+                                  "--pairs takes a whole number above 0, not \"" + value + "\"");
                 }
                 break;
             case 'z':
                 if (!readSize(value, settings.width, settings.height)) {
-                    return refuse("--size takes WIDTHxHEIGHT in pixels, not \"" + value + "\"");
+                    return refuse("bench", usage,
+                                  "--size takes WIDTHxHEIGHT in pixels, not \"" + value + "\"");
                 }
                 break;
             case 'o':
@@ -561,10 +541,11 @@ std::optional<int> parse(int argc, char** argv, Settings& settings)
                 std::fputs(usage, stdout);
                 return 0;
             default:
-                return refuse("");
+                return refuse("bench", usage, "");
         }
     }
-    if (optind < argc) return refuse("unexpected argument \"" + std::string(argv[optind]) + "\"");
+    if (optind < argc)
+        return refuse("bench", usage, "unexpected argument \"" + std::string(argv[optind]) + "\"");
     return std::nullopt;
 }
 

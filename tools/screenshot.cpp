@@ -8,6 +8,7 @@
 //   --timeout SECONDS    how long to wait for the first picture, and for the end after Escape
 //   --help               prints this and ends
 
+#include "command_line.h"
 #include "desktop.h"
 
 #include <X11/keysym.h>
@@ -68,29 +69,6 @@ bool showsSomething(const Frame& frame)
     return false;
 }
 
-// Reads a whole number above zero that is all of the text.
-bool readCount(const std::string& text, int& count)
-{
-    if (text.empty() || !std::isdigit(static_cast<unsigned char>(text.front()))) return false;
-    char* end = nullptr;
-    errno = 0;
-    const long value = std::strtol(text.c_str(), &end, 10);
-    if (*end != '\0' || errno != 0 || value < 1 || value > std::numeric_limits<int>::max()) {
-        return false;
-    }
-    count = static_cast<int>(value);
-    return true;
-}
-
-// Says what is wrong with the command line, if anything more than getopt said, and how to use
-// it; the status to end with.
-int refuse(const std::string& problem)
-{
-    if (!problem.empty()) std::fprintf(stderr, "screenshot: %s\n", problem.c_str());
-    std::fputs(usage, stderr);
-    return 2;
-}
-
 // Reads the command line into the options; the status to end with at once for --help or a bad
 // command line, or nothing to go on and run the command.
 std::optional<int> parse(int argc, char** argv, Options& options)
@@ -102,8 +80,9 @@ std::optional<int> parse(int argc, char** argv, Options& options)
         switch (choice) {
             case 't':
                 if (!readCount(value, seconds)) {
-                    return refuse("--timeout takes a whole number of seconds above 0, not \"" +
-                                  value + "\"");
+                    return refuse(
+                        "screenshot", usage,
+                        "--timeout takes a whole number of seconds above 0, not \"" + value + "\"");
                 }
                 options.timeout = std::chrono::seconds(seconds);
                 break;
@@ -111,10 +90,11 @@ std::optional<int> parse(int argc, char** argv, Options& options)
                 std::fputs(usage, stdout);
                 return 0;
             default:
-                return refuse("");
+                return refuse("screenshot", usage, "");
         }
     }
-    if (argc - optind < 2) return refuse("needs OUTPUT.png and a COMMAND to run");
+    if (argc - optind < 2)
+        return refuse("screenshot", usage, "needs OUTPUT.png and a COMMAND to run");
     options.outputPath = argv[optind];
     options.command.assign(argv + optind + 1, argv + argc);
     return std::nullopt;

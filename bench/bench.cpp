@@ -119,14 +119,6 @@ const Row rows[] = {
     {"RSS growth over the steady state (KiB)", &Run::rssGrowth, 0, "none over 5 minutes"},
 };
 
-// Now on the monotonic clock, in nanoseconds.
-long long monotonicNs()
-{
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return now.tv_sec * 1000000000LL + now.tv_nsec;
-}
-
 // The value that the given share of the values is at or below, or none if there are none.
 double percentile(std::vector<double> values, double share)
 {
@@ -162,15 +154,6 @@ double statusMiB(int pid, const std::string& key)
         if (line.rfind(key + ":", 0) == 0) return std::stod(line.substr(key.size() + 1)) / 1024;
     }
     return none;
-}
-
-// The swap times the tracer wrote to its log as the program ended.
-std::vector<long long> readStamps(const std::string& path)
-{
-    std::ifstream in(path);
-    std::vector<long long> stamps;
-    for (long long stamp = 0; in >> stamp;) stamps.push_back(stamp);
-    return stamps;
 }
 
 // Polls one pixel until it shows the colour; the time it was seen, or -1.

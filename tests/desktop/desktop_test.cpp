@@ -11,8 +11,6 @@
 #include <sys/wait.h>
 #include <cmath>
 #include <cstdio>
-#include <ctime>
-#include <fstream>
 
 namespace {
 
@@ -167,14 +165,6 @@ TEST_P(DesktopTest, HeldArrowKeepsMovingWithKeyRepeat)
 INSTANTIATE_TEST_SUITE_P(FullScreen, DesktopTest,
                          ::testing::Values(ScreenSize{1024, 768}, ScreenSize{1280, 600}), nameOf);
 
-// Nanoseconds on the monotonic clock, the swap tracer's clock.
-long long monotonicNs()
-{
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return now.tv_sec * 1000000000LL + now.tv_nsec;
-}
-
 // One timer, re-armed 25 ms after each tick, paces the frames: about 40 a
 // second and never more, however long the game runs.
 TEST(RedrawPaceTest, DeliversFortyFramesASecondFromOneTimer)
@@ -191,9 +181,8 @@ TEST(RedrawPaceTest, DeliversFortyFramesASecondFromOneTimer)
     const std::optional<int> status = game.waitForExit(5s);
     ASSERT_TRUE(status && WIFEXITED(*status) && WEXITSTATUS(*status) == 0);
 
-    std::ifstream swaps(log);
     int frames = 0;
-    for (long long stamp = 0; swaps >> stamp;) frames += stamp >= from && stamp < to;
+    for (const long long stamp : readStamps(log)) frames += stamp >= from && stamp < to;
     std::remove(log.c_str());
     EXPECT_LE(frames, 81) << "more than one frame per 25 ms";
     EXPECT_GE(frames, 60) << "far fewer than one frame per 25 ms";

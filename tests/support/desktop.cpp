@@ -12,8 +12,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -119,21 +121,24 @@ Window findTitled(Display* display, Window parent, const std::string& title)
     return match;
 }
 
-// Whether the root window's property of that name holds the atom.
-bool rootListsAtom(Display* display, const char* property, Atom atom)
+// The items of the root window's property of that name and type (atoms, windows),
+// none where it is not set.
+std::vector<unsigned long> rootProperty(Display* display, const char* property, Atom type)
 {
-    Atom type = None;
+    Atom actual = None;
     int format = 0;
     unsigned long count = 0, remaining = 0;
     unsigned char* data = nullptr;
     XGetWindowProperty(display, DefaultRootWindow(display), XInternAtom(display, property, False),
-                       0, 1024, False, XA_ATOM, &type, &format, &count, &remaining, &data);
-    bool listed = false;
-    for (unsigned long i = 0; data && i < count && !listed; ++i) {
-        listed = reinterpret_cast<const Atom*>(data)[i] == atom;
+                       0, 1024, False, type, &actual, &format, &count, &remaining, &data);
+    std::vector<unsigned long> items;
+    if (data && format == 32) {
+        // Xlib hands 32-bit items over as longs.
+        const auto* values = reinterpret_cast<const unsigned long*>(data);
+        items.assign(values, values + count);
     }
     if (data) XFree(data);
-    return listed;
+    return items;
 }
 
 std::vector<char*> cArguments(const std::vector<std::string>& argv)
@@ -156,6 +161,21 @@ std::string describe(Rgb colour)
     if (colour == red) return "red";
     return "rgb(" + std::to_string(colour.r) + ", " + std::to_string(colour.g) + ", " +
            std::to_string(colour.b) + ")";
+}
+
+long long monotonicNs()
+{
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return now.tv_sec * 1000000000LL + now.tv_nsec;
+}
+
+std::vector<long long> readStamps(const std::string& path)
+{
+    std::ifstream in(path);
+    std::vector<long long> stamps;
+    for (long long stamp = 0; in >> stamp;) stamps.push_back(stamp);
+    return stamps;
 }
 
 void sleepFor(std::chrono::milliseconds duration) { std::this_thread::sleep_for(duration); }
@@ -345,17 +365,9 @@ void VirtualScreen::waitForWindowManager(const std::string& desktop) const
     // A window manager that follows the desktop conventions announces itself
     // on the root window; programs look for it when they ask for full screen.
     Process& manager = windowManager_ ? *windowManager_ : *server_;
-    const Atom check = XInternAtom(display_, "_NET_SUPPORTING_WM_CHECK", False);
     const auto deadline = std::chrono::steady_clock::now() + 10s;
     while (!manager.waitForExit(0ms) && std::chrono::steady_clock::now() < deadline) {
-        Atom type = None;
-        int format = 0;
-        unsigned long count = 0, remaining = 0;
-        unsigned char* data = nullptr;
-        XGetWindowProperty(display_, DefaultRootWindow(display_), check, 0, 1, False, XA_WINDOW,
-                           &type, &format, &count, &remaining, &data);
-        if (data) XFree(data);
-        if (count > 0) return;
+        if (!rootProperty(display_, "_NET_SUPPORTING_WM_CHECK", XA_WINDOW).empty()) return;
         sleepFor(20ms);
     }
     throw std::runtime_error(
@@ -394,7 +406,8 @@ void VirtualScreen::askToClose(Window window) const
     event.xclient.type = ClientMessage;
     event.xclient.window = window;
     event.xclient.format = 32;
-    if (rootListsAtom(display_, "_NET_SUPPORTED", closeRequest)) {
+    const std::vector<unsigned long> supported = rootProperty(display_, "_NET_SUPPORTED", XA_ATOM);
+    if (std::find(supported.begin(), supported.end(), closeRequest) != supported.end()) {
         event.xclient.message_type = closeRequest;
         event.xclient.data.l[0] = CurrentTime;
         event.xclient.data.l[1] = 2;  // from a pager, which the manager obeys at once

@@ -134,6 +134,14 @@ private:
     std::unique_ptr<Process> windowManager_;  // none where the server brings its own
 };
 
+// Now on the monotonic clock, in nanoseconds: the clock the swap tracer
+// stamps each frame with.
+long long monotonicNs();
+
+// The swap times, one a frame, that the swap tracer wrote to its log as the
+// program ended.
+std::vector<long long> readStamps(const std::string& path);
+
 // Sleeps for the given time: between two polls, or while the program runs on.
 void sleepFor(std::chrono::milliseconds duration);
 

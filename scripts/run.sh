@@ -13,6 +13,8 @@ if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
     exec "$build_dir/tarvik" "$@"
 fi
 
+# No display: the virtual desktop and the screenshot tool's libraries first,
+# so that the build includes the tool.
 install_groups virtual-desktop
 build_project "$build_dir"
 "$build_dir/tools/screenshot" "$build_dir/screenshot.png" "$build_dir/tarvik"

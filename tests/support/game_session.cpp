@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 
 namespace {
 
@@ -27,7 +28,10 @@ std::string describeEnd(int status)
 Process startGame(const std::string& display, std::vector<std::string> arguments,
                   const std::string& preload, std::vector<std::string> environment)
 {
-    arguments.insert(arguments.begin(), TARVIK_PROGRAM);
+    // TARVIK_PROGRAM in the environment plays another build of the game, such
+    // as an installed one of another architecture, against the same checks.
+    const char* program = std::getenv("TARVIK_PROGRAM");
+    arguments.insert(arguments.begin(), program && *program ? program : TARVIK_PROGRAM);
     std::string libraries = preload;
 #ifdef TARVIK_PRELOAD
     // The sanitizers' runtime must come first; see tests/CMakeLists.txt.

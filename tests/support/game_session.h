@@ -24,8 +24,9 @@ std::vector<Probe> sceneProbes(double farPaddleX);
 // Says how a process ended, such as "exited with status 1", from its wait status.
 std::string describeEnd(int status);
 
-// Starts the real program with the given display and arguments, the given
-// library preloaded (none if empty) and NAME=value pairs added to its environment.
+// Starts the real program (the build's, or the one $TARVIK_PROGRAM names) with
+// the given display and arguments, the given library preloaded (none if empty)
+// and NAME=value pairs added to its environment.
 Process startGame(const std::string& display, std::vector<std::string> arguments = {},
                   const std::string& preload = "", std::vector<std::string> environment = {});
 

@@ -6,10 +6,16 @@
 # (uncommitted changes are NOT included) and runs `cd tarvik && scripts/test.sh`
 # there as root. Needs root. Usage:
 #
-#   scripts/test-on.sh RELEASE [COMMAND]   RELEASE: trixie, bookworm, 13, 12...
+#   scripts/test-on.sh [--arch ARCH] RELEASE [COMMAND]   RELEASE: trixie, bookworm, 13, 12...
 #
-# COMMAND, a shell command run in the clone, replaces scripts/test.sh. The log
-# goes to /var/tmp/tarvik-test-on-RELEASE-<date>.log or $TARVIK_TEST_ON_LOG.
+# ARCH is a Debian architecture, this machine's by default. i386 on amd64 gets
+# a root of its own, run under `setarch i686` so that the suite sees a 32-bit
+# machine. Any other foreign ARCH gets a root of this machine's architecture,
+# in which scripts/test-cross.sh ARCH cross-builds the package and runs the
+# foreign programs under qemu-user through binfmt_misc, which this script sets
+# up on the machine. COMMAND, a shell command run in the clone, replaces
+# scripts/test.sh (or scripts/test-cross.sh ARCH). The log goes to
+# /var/tmp/tarvik-test-on-RELEASE[-ARCH]-<date>.log or $TARVIK_TEST_ON_LOG.
 # The base system is cached in /var/cache/tarvik-test-on for
 # $TARVIK_TEST_ON_CACHE_DAYS days (3), but each run unpacks a fresh root; the
 # root and its mounts go at the end, also on failure or Ctrl-C. The exit status
@@ -24,13 +30,28 @@ if [ "$(id -u)" -ne 0 ]; then
     echo "test-on.sh: must run as root (it makes a Debian root and chroots into it)" >&2
     exit 2
 fi
+host=$(dpkg --print-architecture)
+arch=$host
+if [ "${1:-}" = --arch ]; then
+    arch=${2:-}
+    shift 2 || true
+fi
 case "${1:-}" in
     12 | 13) release=$([ "$1" = 12 ] && echo bookworm || echo trixie) ;;
     [a-z]*) release=$1 ;;
-    *) echo "usage: scripts/test-on.sh RELEASE [COMMAND]   (e.g. trixie, bookworm, 13, 12)" >&2; exit 2 ;;
+    *) echo "usage: scripts/test-on.sh [--arch ARCH] RELEASE [COMMAND]   (e.g. trixie, bookworm, 13, 12)" >&2; exit 2 ;;
 esac
-command=${2:-scripts/test.sh}
-log=${TARVIK_TEST_ON_LOG:-/var/tmp/tarvik-test-on-$release-$(date +%Y%m%d-%H%M%S).log}
+# The root's architecture, the personality it runs under, and the default command.
+root_arch=$arch personality=() command=scripts/test.sh
+if [ "$arch" = i386 ] && [ "$host" = amd64 ]; then
+    personality=(setarch i686)
+elif [ "$arch" != "$host" ]; then
+    [[ $arch =~ ^[a-z0-9]+$ ]] || { echo "test-on.sh: \"$arch\" is no Debian architecture" >&2; exit 2; }
+    root_arch=$host command="scripts/test-cross.sh $arch"
+fi
+command=${2:-$command}
+suffix=$([ "$arch" = "$host" ] || echo "-$arch")
+log=${TARVIK_TEST_ON_LOG:-/var/tmp/tarvik-test-on-$release$suffix-$(date +%Y%m%d-%H%M%S).log}
 : >"$log"
 
 # Prints a line of this script's own on the terminal and in the log.
@@ -79,7 +100,7 @@ run_suite() {
     mount -t tmpfs -o mode=1777 shm "$root/dev/shm"
     mount -t tmpfs -o mode=755 run "$root/run"
     cp -L /etc/resolv.conf "$root/etc/resolv.conf"
-    chroot "$root" /usr/bin/env -i HOME=/root TERM=dumb PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
+    "${@:3}" chroot "$root" /usr/bin/env -i HOME=/root TERM=dumb PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
         /bin/bash -c "cd && cd tarvik && $2" 2>&1 |
         while IFS= read -r line; do printf '[%(%H:%M:%S)T] %s\n' -1 "$line"; done
 }
@@ -102,9 +123,27 @@ cleanup() {
 }
 trap cleanup EXIT && trap 'exit 130' INT && trap 'exit 143' TERM
 
-if ! command -v mmdebstrap >/dev/null; then
-    say "installing mmdebstrap"
-    { apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends mmdebstrap; } >>"$log" 2>&1
+# The tools this script needs, and for a foreign architecture its emulator.
+tools=()
+command -v mmdebstrap >/dev/null || tools+=(mmdebstrap)
+if [ "$root_arch" != "$arch" ]; then
+    command -v update-binfmts >/dev/null || tools+=(binfmt-support)
+    command -v arch-test >/dev/null || tools+=(arch-test)
+    dpkg-query -W -f='${Status}' qemu-user-static 2>/dev/null | grep -q 'ok installed' || tools+=(qemu-user-static)
+fi
+if [ ${#tools[@]} -gt 0 ]; then
+    say "installing ${tools[*]}"
+    { apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${tools[@]}"; } >>"$log" 2>&1
+fi
+if [ "$root_arch" != "$arch" ]; then
+    # qemu-user-static registers its interpreters with the F flag: the kernel
+    # opens them now, so they serve inside the root too.
+    [ -e /proc/sys/fs/binfmt_misc/status ] || mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc
+    update-binfmts --enable >>"$log" 2>&1 || true
+    if ! arch-test "$arch" >>"$log" 2>&1; then
+        say "this machine cannot run $arch programs, even with qemu-user (see the log)"
+        exit 1
+    fi
 fi
 mirror=$(archive no '-security$')
 security=$(archive yes '-security$')
@@ -121,8 +160,8 @@ say "full log: $log"
 
 work=$(mktemp -d /var/tmp/tarvik-test-on.XXXXXX)
 start=$SECONDS
-base="$cache_dir/$release.tar"
-args=(--variant=minbase "--include=git,ca-certificates" "${options[@]}" "$release")
+base="$cache_dir/$release-$root_arch.tar"
+args=(--variant=minbase "--architectures=$root_arch" "--include=git,ca-certificates" "${options[@]}" "$release")
 recipe="${args[*]} ${sources[*]}"
 if [ -z "$(find "$base" -mmin -$((${TARVIK_TEST_ON_CACHE_DAYS:-3} * 1440)) 2>/dev/null)" ] ||
     [ "$(cat "$base.recipe" 2>/dev/null)" != "$recipe" ]; then
@@ -140,7 +179,7 @@ made=$((SECONDS - start))
 say "root made in $(span "$made"), with the project at $head"
 
 start=$SECONDS status=0
-in_namespace bash -c "$(declare -f unmount_root run_suite); run_suite \"\$@\"" _ "$work/root" "$command" || status=$?
+in_namespace bash -c "$(declare -f unmount_root run_suite); run_suite \"\$@\"" _ "$work/root" "$command" "${personality[@]}" || status=$?
 ran=$((SECONDS - start))
 { echo "---- the suite's last lines ----" && tail -n 20 "$log" && echo "----"; }
 say "root made in $(span "$made"), suite ran in $(span "$ran"), status $status"

@@ -205,8 +205,14 @@ std::vector<Flat> layOut(const std::vector<Shape>& scene, int size, const Style&
         return Flat::Point{size / 2.0 + (p.x - middleX) * scale,
                            size / 2.0 - (p.y - middleY) * scale};  // rows go down
     };
+    // The crop puts the outermost corners exactly on a pixel's edge at some
+    // sizes, where the last bit of a sum decides which pixel a corner snaps to;
+    // and that bit differs between floating-point units (x87's wider registers,
+    // fused multiply-adds). Rounding to a 1/1024 pixel grid first makes every
+    // machine snap alike.
+    const auto onPixel = [](double v) { return std::floor(std::nearbyint(v * 1024) / 1024) + 0.5; };
     const auto snapped = [&](Flat::Point p) {
-        return style.snap ? Flat::Point{std::floor(p.x) + 0.5, std::floor(p.y) + 0.5} : p;
+        return style.snap ? Flat::Point{onPixel(p.x), onPixel(p.y)} : p;
     };
     for (Flat& flat : flats) {
         for (Flat::Point& p : flat.corners) p = snapped(place(p));

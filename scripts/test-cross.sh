@@ -17,7 +17,6 @@ source "$(dirname "$0")/common.sh"
 
 [ $# -gt 0 ] || { echo "usage: scripts/test-cross.sh ARCH..." >&2; exit 2; }
 out="$project_dir/build-cross"
-version=$(dpkg-parsechangelog -l "$project_dir/debian/changelog" -S Version 2>/dev/null || true)
 
 # Runs one stage, with its output in a log, and says how long it took.
 stage() {
@@ -76,6 +75,7 @@ for arch in "$@"; do
     mkdir -p "$dir"
     stage "$arch: installing its cross toolchain and build dependencies" "$dir/install.log" \
         install_cross "$arch"
+    version=$(dpkg-parsechangelog -l "$project_dir/debian/changelog" -S Version)
     stage "$arch: cross-building the package, its build-time tests under qemu-user" \
         "$dir/build.log" cross_build "$arch" "$dir/package"
     # A build whose tests were skipped would prove nothing about ARCH.

@@ -20,6 +20,7 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <string_view>
 #include <thread>
 
 namespace {
@@ -176,6 +177,16 @@ std::vector<long long> readStamps(const std::string& path)
     std::vector<long long> stamps;
     for (long long stamp = 0; in >> stamp;) stamps.push_back(stamp);
     return stamps;
+}
+
+std::string readRenderer(const std::string& path)
+{
+    constexpr std::string_view prefix = "renderer: ";
+    std::ifstream in(path);
+    for (std::string line; std::getline(in, line);) {
+        if (line.compare(0, prefix.size(), prefix) == 0) return line.substr(prefix.size());
+    }
+    return "";
 }
 
 void sleepFor(std::chrono::milliseconds duration) { std::this_thread::sleep_for(duration); }

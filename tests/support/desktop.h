@@ -4,7 +4,10 @@
 // Runs real programs on a private virtual X screen and drives them as a person
 // would: finds their windows, presses keys through XTEST and reads back what
 // the screen shows. The desktop on it is named by TARVIK_DESKTOP (dwm if
-// unset): dwm, openbox, xfwm4 or mutter on Xvfb, or weston with Xwayland.
+// unset): dwm, openbox, xfwm4 or mutter on Xvfb, or weston with Xwayland. The
+// Mesa driver the game draws with there is named by TARVIK_GL_DRIVER
+// (llvmpipe if unset): llvmpipe, softpipe or zink on lavapipe; see
+// game_session.h.
 
 #include <X11/Xlib.h>
 
@@ -87,6 +90,8 @@ public:
     int width() const { return width_; }
     int height() const { return height_; }
     Display* display() const { return display_; }
+    // The desktop's own runtime directory, as a session's XDG_RUNTIME_DIR.
+    const std::string& runtimeDirectory() const { return runtimeDir_; }
 
     // The top-level window with this title, or None after the timeout.
     Window waitForWindow(const std::string& title, std::chrono::milliseconds timeout) const;
@@ -141,6 +146,9 @@ long long monotonicNs();
 // The swap times, one a frame, that the swap tracer wrote to its log as the
 // program ended.
 std::vector<long long> readStamps(const std::string& path);
+// The GL renderer that drew the first frame, as the swap tracer wrote it to
+// its log; empty if it noted none.
+std::string readRenderer(const std::string& path);
 
 // Sleeps for the given time: between two polls, or while the program runs on.
 void sleepFor(std::chrono::milliseconds duration);

@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <stdexcept>
 
 namespace {
 
@@ -25,9 +26,39 @@ std::string describeEnd(int status)
     return "exited with status " + std::to_string(WEXITSTATUS(status));
 }
 
-Process startGame(const std::string& display, std::vector<std::string> arguments,
+GlDriver chosenGlDriver()
+{
+    const char* chosen = std::getenv("TARVIK_GL_DRIVER");
+    const std::string name = chosen && *chosen ? chosen : "llvmpipe";
+    // On Xvfb Mesa draws in software, with the Gallium driver GALLIUM_DRIVER
+    // names. Zink draws through Vulkan, and LIBGL_ALWAYS_SOFTWARE both lets it
+    // load there and makes it take a CPU device: lavapipe, which names itself
+    // llvmpipe too.
+    const std::vector<GlDriver> drivers = {
+        {"llvmpipe", {"GALLIUM_DRIVER=llvmpipe"}, R"(llvmpipe \(LLVM .*\))"},
+        {"softpipe", {"GALLIUM_DRIVER=softpipe"}, "softpipe"},
+        {"zink",
+         {"LIBGL_ALWAYS_SOFTWARE=1", "GALLIUM_DRIVER=zink"},
+         R"(zink.*\(llvmpipe \(LLVM .*)"},
+    };
+    std::string known;
+    for (const GlDriver& driver : drivers) {
+        if (driver.name == name) return driver;
+        known += (known.empty() ? "" : ", ") + driver.name;
+    }
+    throw std::runtime_error("TARVIK_GL_DRIVER names an unknown driver \"" + name +
+                             "\"; known: " + known);
+}
+
+Process startGame(const VirtualScreen* screen, std::vector<std::string> arguments,
                   const std::string& preload, std::vector<std::string> environment)
 {
+    const GlDriver driver = chosenGlDriver();
+    environment.insert(environment.end(), driver.environment.begin(), driver.environment.end());
+    // A desktop session has a runtime directory. Mesa's Vulkan device-select
+    // layer, which zink loads, looks there for a Wayland display, and says so
+    // on standard error where there is no such directory.
+    if (screen) environment.push_back("XDG_RUNTIME_DIR=" + screen->runtimeDirectory());
     // TARVIK_PROGRAM in the environment plays another build of the game, such
     // as an installed one of another architecture, against the same checks.
     const char* program = std::getenv("TARVIK_PROGRAM");
@@ -39,7 +70,7 @@ Process startGame(const std::string& display, std::vector<std::string> arguments
     environment.emplace_back("LSAN_OPTIONS=" TARVIK_LSAN_OPTIONS);
 #endif
     if (!libraries.empty()) environment.push_back("LD_PRELOAD=" + libraries);
-    return Process(arguments, display, environment);
+    return Process(arguments, screen ? screen->name() : "", environment);
 }
 
 std::vector<Probe> sceneProbes(double farPaddleX)
@@ -82,8 +113,10 @@ std::vector<Probe> sceneProbes(double farPaddleX)
     };
 }
 
-GameSession::GameSession(int width, int height, std::vector<std::string> arguments)
-    : screen(width, height), game(startGame(screen.name(), std::move(arguments)))
+GameSession::GameSession(int width, int height, std::vector<std::string> arguments,
+                         const std::string& preload, std::vector<std::string> environment)
+    : screen(width, height),
+      game(startGame(&screen, std::move(arguments), preload, std::move(environment)))
 {
     // Waits for the window, unless the game ends without one.
     const auto deadline = std::chrono::steady_clock::now() + 10s;

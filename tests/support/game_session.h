@@ -24,16 +24,32 @@ std::vector<Probe> sceneProbes(double farPaddleX);
 // Says how a process ended, such as "exited with status 1", from its wait status.
 std::string describeEnd(int status);
 
-// Starts the real program (the build's, or the one $TARVIK_PROGRAM names) with
-// the given display and arguments, the given library preloaded (none if empty)
-// and NAME=value pairs added to its environment.
-Process startGame(const std::string& display, std::vector<std::string> arguments = {},
+// A Mesa driver the game can draw with: the NAME=value pairs that make Mesa
+// choose it, and a pattern (ECMAScript) its GL_RENDERER string matches whole.
+struct GlDriver {
+    std::string name;
+    std::vector<std::string> environment;
+    std::string renderer;
+};
+
+// The driver named by TARVIK_GL_DRIVER (llvmpipe if unset): llvmpipe, softpipe
+// or zink on lavapipe. An unknown name throws.
+GlDriver chosenGlDriver();
+
+// Starts the real program (the build's, or the one $TARVIK_PROGRAM names) on
+// the given desktop's display (none if null) with the chosen GL driver, the
+// given arguments, the given library preloaded (none if empty) and NAME=value
+// pairs added to its environment.
+Process startGame(const VirtualScreen* screen, std::vector<std::string> arguments = {},
                   const std::string& preload = "", std::vector<std::string> environment = {});
 
-// The real program on a virtual desktop of the given size.
+// The real program on a virtual desktop of the given size, started as
+// startGame starts it.
 class GameSession {
 public:
-    explicit GameSession(int width, int height, std::vector<std::string> arguments = {});
+    explicit GameSession(int width, int height, std::vector<std::string> arguments = {},
+                         const std::string& preload = "",
+                         std::vector<std::string> environment = {});
 
     // Captures until the screen shows every probe as expected; returns the
     // mismatches, one per line, or an empty string when all match.

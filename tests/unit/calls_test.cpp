@@ -10,6 +10,7 @@
 #include <GL/freeglut_ext.h>  // after glut.h, which it builds on
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <set>
 
@@ -32,6 +33,11 @@ using Calls = std::vector<Call>;
 using Vec = std::vector<double>;
 
 Call call(const char* name, Vec args = {}) { return {name, std::move(args), {}}; }
+
+// Float arguments as the program passes them. Each is held in a float first:
+// where floats are computed on the x87 unit, a float literal written straight
+// into a double keeps the literal's full precision (0.2, not 0.2f).
+Vec floats(std::initializer_list<float> values) { return {values.begin(), values.end()}; }
 
 // The calls one GameDraw operation makes on its own.
 template <class Operation>
@@ -102,10 +108,12 @@ protected:
 };
 
 // The calls that draw one flat-coloured quad.
-Calls quadCalls(Vec rgb, Vec normal, std::initializer_list<Vec> corners)
+Calls quadCalls(Vec rgb, Vec normal, std::initializer_list<std::array<float, 3>> corners)
 {
     Calls calls = {call("glColor3f", rgb), call("glBegin", {GL_QUADS}), call("glNormal3f", normal)};
-    for (const Vec& corner : corners) calls.push_back(call("glVertex3f", corner));
+    for (const auto& corner : corners) {
+        calls.push_back(call("glVertex3f", {corner.begin(), corner.end()}));
+    }
     calls.push_back(call("glEnd"));
     return calls;
 }
@@ -124,7 +132,7 @@ const float ballHeight = std::nextafter(0.06f, 1.0f);
 
 const Calls ballCalls = {
     call("glColor3f", {1, 0, 0}),
-    call("glTranslatef", {0.2f, ballHeight, 0.2f}),
+    call("glTranslatef", floats({0.2f, ballHeight, 0.2f})),
     call("glutSolidSphere", {0.05000000074505806, 20, 20}),
 };
 
@@ -226,7 +234,7 @@ TEST_F(SceneTest, FrameClearsPlacesCameraDrawsBoardPaddlesBallThenSwaps)
         call("glClear", {GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT}),
         call("glMatrixMode", {GL_MODELVIEW}),
         call("glLoadIdentity"),
-        call("glTranslatef", {0.5f, -0.3f, -1.8f}),
+        call("glTranslatef", floats({0.5f, -0.3f, -1.8f})),
         call("glRotatef", {50, 1, 0, 0}),
         call("glRotatef", {180, 0, 1, 0}),
     };

@@ -10,10 +10,10 @@
 #
 # ARCH is a Debian architecture, this machine's by default. i386 on amd64 gets
 # a root of its own, run under `setarch i686` so that the suite sees a 32-bit
-# machine. Any other foreign ARCH gets a root of this machine's architecture,
-# in which scripts/test-cross.sh ARCH cross-builds the package and runs the
-# foreign programs under qemu-user through binfmt_misc, which this script sets
-# up on the machine. COMMAND, a shell command run in the clone, replaces
+# machine. Other foreign architectures, one or several (arm64,s390x), share a
+# root of this machine's architecture, in which scripts/test-cross.sh
+# cross-builds the package for each and runs the foreign programs under
+# qemu-user through binfmt_misc, which this script sets up. COMMAND, a shell command run in the clone, replaces
 # scripts/test.sh (or scripts/test-cross.sh ARCH). The log goes to
 # /var/tmp/tarvik-test-on-RELEASE[-ARCH]-<date>.log or $TARVIK_TEST_ON_LOG.
 # The base system is cached in /var/cache/tarvik-test-on for
@@ -46,11 +46,11 @@ root_arch=$arch personality=() command=scripts/test.sh
 if [ "$arch" = i386 ] && [ "$host" = amd64 ]; then
     personality=(setarch i686)
 elif [ "$arch" != "$host" ]; then
-    [[ $arch =~ ^[a-z0-9]+$ ]] || { echo "test-on.sh: \"$arch\" is no Debian architecture" >&2; exit 2; }
-    root_arch=$host command="scripts/test-cross.sh $arch"
+    [[ $arch =~ ^[a-z0-9]+(,[a-z0-9]+)*$ ]] || { echo "test-on.sh: \"$arch\" is no list of Debian architectures" >&2; exit 2; }
+    root_arch=$host command="scripts/test-cross.sh ${arch//,/ }"
 fi
 command=${2:-$command}
-suffix=$([ "$arch" = "$host" ] || echo "-$arch")
+suffix=$([ "$arch" = "$host" ] || echo "-${arch//,/-}")
 log=${TARVIK_TEST_ON_LOG:-/var/tmp/tarvik-test-on-$release$suffix-$(date +%Y%m%d-%H%M%S).log}
 : >"$log"
 
@@ -140,10 +140,9 @@ if [ "$root_arch" != "$arch" ]; then
     # opens them now, so they serve inside the root too.
     [ -e /proc/sys/fs/binfmt_misc/status ] || mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc
     update-binfmts --enable >>"$log" 2>&1 || true
-    if ! arch-test "$arch" >>"$log" 2>&1; then
-        say "this machine cannot run $arch programs, even with qemu-user (see the log)"
-        exit 1
-    fi
+    for one in ${arch//,/ }; do
+        arch-test "$one" >>"$log" 2>&1 || { say "this machine cannot run $one programs, even with qemu-user (see the log)"; exit 1; }
+    done
 fi
 mirror=$(archive no '-security$')
 security=$(archive yes '-security$')

@@ -31,14 +31,16 @@ GlDriver chosenGlDriver()
     const char* chosen = std::getenv("TARVIK_GL_DRIVER");
     const std::string name = chosen && *chosen ? chosen : "llvmpipe";
     // On Xvfb Mesa draws in software, with the Gallium driver GALLIUM_DRIVER
-    // names. Zink draws through Vulkan, and LIBGL_ALWAYS_SOFTWARE both lets it
-    // load there and makes it take a CPU device: lavapipe, which names itself
-    // llvmpipe too.
+    // names. Zink draws through Vulkan, and shows its frames through Vulkan's
+    // window system only when it is loaded as a driver of its own: named by
+    // GALLIUM_DRIVER inside the software driver instead, it draws every frame
+    // and shows none. LIBGL_ALWAYS_SOFTWARE lets it take a CPU device:
+    // lavapipe, which names itself llvmpipe too.
     const std::vector<GlDriver> drivers = {
         {"llvmpipe", {"GALLIUM_DRIVER=llvmpipe"}, R"(llvmpipe \(LLVM .*\))"},
         {"softpipe", {"GALLIUM_DRIVER=softpipe"}, "softpipe"},
         {"zink",
-         {"LIBGL_ALWAYS_SOFTWARE=1", "GALLIUM_DRIVER=zink"},
+         {"LIBGL_ALWAYS_SOFTWARE=1", "MESA_LOADER_DRIVER_OVERRIDE=zink"},
          R"(zink.*\(llvmpipe \(LLVM .*)"},
     };
     std::string known;

@@ -42,3 +42,35 @@ build_project() {
     cmake -S "$project_dir" -B "$dir" "$@" >&2
     cmake --build "$dir" --parallel "$(nproc)" >&2
 }
+
+# The first archive address of apt's configuration, with a main component,
+# whose suite matches a pattern (yes) or does not (no).
+# shellcheck disable=SC2016
+archive() {
+    apt-get indextargets --format '$(TARGET_OF) $(COMPONENT) $(RELEASE) $(SITE)' |
+        awk -v want="$1" -v pat="$2" '$1 == "deb" && $2 == "main" && (($3 ~ pat) == (want == "yes")) { print $4; exit }'
+}
+
+# The sources of a root of a Debian release, one a line as mmdebstrap takes
+# them, from the archives this machine's apt uses: the release, and but for
+# unstable its updates and security suites. Prints nothing if apt has none.
+root_sources() {
+    local mirror security
+    mirror=$(archive no '-security$')
+    security=$(archive yes '-security$')
+    [ -n "$mirror" ] || return 0
+    echo "deb $mirror $1 main"
+    case $1 in unstable | sid) return 0 ;; esac
+    echo "deb $mirror $1-updates main"
+    [ -z "$security" ] || echo "deb $security $1-security main"
+}
+
+# The apt options of this machine that a root must keep, as mmdebstrap options,
+# one a line: a snapshot archive needs the date checks off, a proxy must stay.
+root_apt_options() {
+    local option value
+    for option in Acquire::Check-Valid-Until Acquire::Check-Date Acquire::http::Proxy Acquire::https::Proxy; do
+        value="" && eval "$(apt-config shell value "$option")"
+        [ -z "$value" ] || echo "--aptopt=$option \"$value\""
+    done
+}

@@ -22,7 +22,7 @@
 # is the suite's.
 set -euo pipefail
 
-project_dir=$(cd "$(dirname "$0")/.." && pwd)
+source "$(dirname "$0")/common.sh"
 cache_dir=/var/cache/tarvik-test-on
 child="" work=""
 
@@ -59,13 +59,6 @@ say() { echo "test-on: $*" | tee -a "$log"; }
 
 # Formats a number of seconds as minutes and seconds.
 span() { printf '%dm%02ds' $(($1 / 60)) $(($1 % 60)); }
-
-# Prints the first archive address of apt's configuration whose suite matches (or not) a pattern.
-# shellcheck disable=SC2016
-archive() {
-    apt-get indextargets --format '$(TARGET_OF) $(COMPONENT) $(RELEASE) $(SITE)' |
-        awk -v want="$1" -v pat="$2" '$1 == "deb" && $2 == "main" && (($3 ~ pat) == (want == "yes")) { print $4; exit }'
-}
 
 # Runs a command into the log in its own mount and PID namespaces, in the
 # background so that a signal reaches the traps at once (with Ctrl-C back to its
@@ -144,17 +137,9 @@ if [ "$root_arch" != "$arch" ]; then
         arch-test "$one" >>"$log" 2>&1 || { say "this machine cannot run $one programs, even with qemu-user (see the log)"; exit 1; }
     done
 fi
-mirror=$(archive no '-security$')
-security=$(archive yes '-security$')
-[ -n "$mirror" ] || { say "no Debian archive with a main component in apt's configuration"; exit 1; }
-sources=("deb $mirror $release main" "deb $mirror $release-updates main")
-[ -z "$security" ] || sources+=("deb $security $release-security main")
-# A snapshot archive needs apt's date checks off; a proxy must be kept: take both from this machine.
-options=()
-for option in Acquire::Check-Valid-Until Acquire::Check-Date Acquire::http::Proxy Acquire::https::Proxy; do
-    value="" && eval "$(apt-config shell value "$option")"
-    [ -z "$value" ] || options+=("--aptopt=$option \"$value\"")
-done
+mapfile -t sources < <(root_sources "$release")
+[ ${#sources[@]} -gt 0 ] || { say "no Debian archive with a main component in apt's configuration"; exit 1; }
+mapfile -t options < <(root_apt_options)
 say "full log: $log"
 
 work=$(mktemp -d /var/tmp/tarvik-test-on.XXXXXX)

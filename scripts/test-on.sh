@@ -138,13 +138,22 @@ if [ "$root_arch" != "$arch" ]; then
     done
 fi
 mapfile -t sources < <(root_sources "$release")
+flavour=""
+if [ "$root_arch" != "$arch" ]; then
+    # Each Multi-Arch: same library must be at one version for both
+    # architectures, but a security update may come for this machine's before
+    # the foreign one's (here bookworm-security has no s390x packages at all):
+    # a cross root keeps to the release and its updates.
+    mapfile -t sources < <(printf '%s\n' "${sources[@]}" | grep -v -- '-security main$')
+    flavour=-cross
+fi
 [ ${#sources[@]} -gt 0 ] || { say "no Debian archive with a main component in apt's configuration"; exit 1; }
 mapfile -t options < <(root_apt_options)
 say "full log: $log"
 
 work=$(mktemp -d /var/tmp/tarvik-test-on.XXXXXX)
 start=$SECONDS
-base="$cache_dir/$release-$root_arch.tar"
+base="$cache_dir/$release-$root_arch$flavour.tar"
 args=(--variant=minbase "--architectures=$root_arch" "--include=git,ca-certificates" "${options[@]}" "$release")
 recipe="${args[*]} ${sources[*]}"
 if [ -z "$(find "$base" -mmin -$((${TARVIK_TEST_ON_CACHE_DAYS:-3} * 1440)) 2>/dev/null)" ] ||

@@ -73,6 +73,14 @@ play() {
         ctest -L desktop -E 'RedrawPaceTest|GlDriverTest' --output-on-failure)
 }
 
+# Where the installed game is known not to show the scene as it must, for a
+# reason outside the game, and the reason: played and reported there, and a
+# failure only once it plays.
+declare -A not_expected=(
+    [s390x]="on big-endian s390x Mesa shows every object where it belongs but in the wrong colours, each driver its own (llvmpipe: cyan as magenta, red as cyan; softpipe: white as yellow), while the game's calls there are right, as its build-time tests prove"
+    [riscv64]="llvmpipe on riscv64 under qemu-user crashes (SIGSEGV) as the game ends on Escape; under softpipe the same game ends with status 0, and every picture is right"
+)
+
 install_groups build play virtual-desktop tests
 harness="$out/harness"
 mkdir -p "$out"
@@ -92,7 +100,15 @@ for arch in "$@"; do
         { echo "test-cross: $arch: the build ran no tests (log: $dir/build.log)" >&2; exit 1; }
     stage "$arch: installing the game with its Mesa" "$dir/install-game.log" \
         install_game "$arch" "$dir/package"
-    stage "$arch: playing it on this machine's virtual desktop" "$dir/play.log" play "$arch" "$dir"
+    if [ -z "${not_expected[$arch]:-}" ]; then
+        stage "$arch: playing it on this machine's virtual desktop" "$dir/play.log" play "$arch" "$dir"
+    elif play "$arch" "$dir" >"$dir/play.log" 2>&1; then
+        echo "test-cross: $arch: plays, though listed as not expected to; take it off the list" >&2
+        exit 1
+    else
+        echo "test-cross: $arch: does not play, as expected: ${not_expected[$arch]}" >&2
+        grep -m 3 -E 'expected .*, saw' "$dir/play.log" >&2 || true
+    fi
     grep -E 'tests passed' "$dir/play.log" >&2
     as_root apt-get purge -y -qq "tarvik:$arch" >/dev/null
 done

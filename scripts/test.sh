@@ -1,15 +1,15 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
 # Installs everything the tests need, then builds and runs the whole suite
-# twice: in build-test/ every layer (unit, desktop, faults, static, package,
-# memcheck, bench), and in build-sanitize/, built with AddressSanitizer and
+# twice: in build-test/ every layer (unit, desktop, faults, static, memcheck,
+# bench), and in build-sanitize/, built with AddressSanitizer and
 # UndefinedBehaviorSanitizer, the layers that run the program's code (unit,
 # desktop, faults). Both builds treat warnings as errors and insist on every
 # layer, so that none is left out unnoticed.
 set -euo pipefail
 source "$(dirname "$0")/common.sh"
 
-install_groups build play virtual-desktop tests static package memcheck
+install_groups build play virtual-desktop tests static memcheck
 
 strict=(-DTARVIK_REQUIRE_ALL_TESTS=ON -DTARVIK_WARNINGS_AS_ERRORS=ON)
 build_project "$project_dir/build-test" -DCMAKE_BUILD_TYPE=Release "${strict[@]}"

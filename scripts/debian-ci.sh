@@ -76,6 +76,12 @@ chrooted() {
     # reprotest runs sudo -h localhost, which sudo refuses unless that is the
     # host's own name; sbuild looks the name up, and a root may lack /etc/hosts.
     hostname localhost
+    # disorderfs (in reprotest) runs as another user: give it /dev/fuse as
+    # Debian has it, readable and writable by all, and fusermount its mtab
+    if [ -c /dev/fuse ]; then
+        mknod -m 666 "$root/run/fuse" c 10 229 && touch "$root/dev/fuse" && mount --bind "$root/run/fuse" "$root/dev/fuse"
+    fi
+    [ -e "$root/etc/mtab" ] || ln -s ../proc/self/mounts "$root/etc/mtab"
     grep -q '[[:space:]]localhost$' "$root/etc/hosts" 2>/dev/null || echo "127.0.0.1 localhost" >>"$root/etc/hosts"
     mkdir -p "$root/.host" && cd "$root" && pivot_root . .host && umount -l /.host && rmdir /.host
     exec /usr/bin/env -i HOME=/root TERM=dumb LC_ALL=C.UTF-8 \

@@ -37,11 +37,12 @@ GlDriver chosenGlDriver()
     // and shows none. LIBGL_ALWAYS_SOFTWARE lets it take a CPU device:
     // lavapipe, which names itself llvmpipe too.
     const std::vector<GlDriver> drivers = {
-        {"llvmpipe", {"GALLIUM_DRIVER=llvmpipe"}, R"(llvmpipe \(LLVM .*\))"},
-        {"softpipe", {"GALLIUM_DRIVER=softpipe"}, "softpipe"},
+        {"llvmpipe", {"GALLIUM_DRIVER=llvmpipe"}, "llvmpipe (LLVM ", ")"},
+        {"softpipe", {"GALLIUM_DRIVER=softpipe"}, "softpipe", ""},
         {"zink",
          {"LIBGL_ALWAYS_SOFTWARE=1", "MESA_LOADER_DRIVER_OVERRIDE=zink"},
-         R"(zink.*\(llvmpipe \(LLVM .*)"},
+         "zink",
+         "(llvmpipe (LLVM "},
     };
     std::string known;
     for (const GlDriver& driver : drivers) {

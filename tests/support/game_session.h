@@ -25,11 +25,18 @@ std::vector<Probe> sceneProbes(double farPaddleX);
 std::string describeEnd(int status);
 
 // A Mesa driver the game can draw with: the NAME=value pairs that make Mesa
-// choose it, and a pattern (ECMAScript) its GL_RENDERER string matches whole.
+// choose it, and how its GL_RENDERER string begins and what it then holds.
 struct GlDriver {
     std::string name;
     std::vector<std::string> environment;
-    std::string renderer;
+    std::string rendererStart, rendererHolds;
+
+    // Whether a GL_RENDERER string is this driver's.
+    bool drew(const std::string& renderer) const
+    {
+        return renderer.rfind(rendererStart, 0) == 0 &&
+               renderer.find(rendererHolds, rendererStart.size()) != std::string::npos;
+    }
 };
 
 // The driver named by TARVIK_GL_DRIVER (llvmpipe if unset): llvmpipe, softpipe

@@ -327,7 +327,9 @@ job_piuparts() {
 # Builds the package for the previous release (without the tests, which the
 # previous release's own run checks), installs it in a root of that release,
 # upgrades the root to this release and installs this build over it, then
-# purges: piuparts between the two releases.
+# purges: piuparts between the two releases. Only the previous build's
+# directory is mounted in its root: the job's own log, growing in /ci, would
+# look to piuparts like a file the purge left modified.
 job_piuparts_upgrade() {
     tool="piuparts $(version_in tools piuparts)"
     sbuild_options=(--arch=amd64 --profiles=nocheck)
@@ -336,7 +338,8 @@ job_piuparts_upgrade() {
     local mirror
     mirror=$(archive no '-security$')
     in_root tools piuparts --basetgz="/cache/${previous_minbase##*/}" --distribution="$previous" --distribution="$release" \
-        --mirror="$mirror main" --bindmount=/ci --extra-repo="deb [trusted=yes] file:///ci/build-$previous ./" \
+        --mirror="$mirror main" --bindmount="/ci/build-$previous" \
+        --extra-repo="deb [trusted=yes] file:///ci/build-$previous ./" \
         "/ci/build/tarvik_${version}_amd64.changes"
 }
 

@@ -74,3 +74,14 @@ root_apt_options() {
         [ -z "$value" ] || echo "--aptopt=$option \"$value\""
     done
 }
+
+# Removes a work directory of roots: waits until no process runs in it (those
+# of a namespace die with it), unmounts everything under it, deepest first,
+# and deletes it, never crossing into another file system.
+remove_work_dir() {
+    for _ in $(seq 50); do
+        [ -z "$(find /proc/[0-9]*/root -maxdepth 0 -lname "$1/*" 2>/dev/null || true)" ] && break; sleep 0.2
+    done
+    awk -v w="$1/" 'index($2, w) == 1 { print $2 }' /proc/mounts | sort -r | xargs -r umount -l
+    rm -rf --one-file-system "$1"
+}

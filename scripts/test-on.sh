@@ -104,13 +104,7 @@ cleanup() {
     local status=$?
     trap - EXIT && trap '' INT TERM  # a second Ctrl-C must not cut the clean-up short
     [ -z "$child" ] || { kill -KILL "$child" 2>/dev/null; wait "$child" 2>/dev/null || true; }
-    if [ -n "$work" ]; then
-        for _ in $(seq 50); do  # the namespace's processes die with it: wait until they are gone
-            [ -z "$(find /proc/[0-9]*/root -maxdepth 0 -lname "$work/*" 2>/dev/null || true)" ] && break; sleep 0.2
-        done
-        awk -v w="$work/" 'index($2, w) == 1 { print $2 }' /proc/mounts | sort -r | xargs -r umount -l
-        rm -rf --one-file-system "$work"
-    fi
+    [ -z "$work" ] || remove_work_dir "$work"
     say "full log: $log"
     exit "$status"
 }

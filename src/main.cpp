@@ -3,6 +3,8 @@
 
 #include <GL/glut.h>
 
+#include <GL/freeglut_ext.h>  // glutExit; after glut.h, which it builds on
+
 #include <cstdlib>
 
 namespace {
@@ -80,6 +82,11 @@ void handleKeypress(unsigned char key, int /*x*/, int /*y*/)
 {
     if (key == escapeKey) {
         glutDestroyWindow(window);
+        // GLUT only destroys the window on its loop's next pass: release it
+        // now, closing the GL context and the X connection and ending the
+        // renderer's threads, so that no exit handler of the GL stack races
+        // with them as the process ends.
+        glutExit();
         std::exit(0);
     }
 }

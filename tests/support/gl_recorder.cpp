@@ -106,6 +106,7 @@ int glutCreateWindow(const char* title)
 }
 void glutFullScreen() { record("glutFullScreen"); }
 void glutDestroyWindow(int window) { record("glutDestroyWindow", {double(window)}); }
+void glutExit() { record("glutExit"); }
 void glutDisplayFunc(void (*callback)())
 {
     registered.display = callback;

@@ -171,13 +171,14 @@ struct TracedGame {
     std::string problem;  // empty if it showed a window and ended cleanly on Escape
     std::vector<long long> stamps;
     std::string renderer;
-    long long from = 0, to = 0;  // the time played, on the tracer's clock
+    std::string atStart, atExit;  // its threads and sockets as it began and called exit()
+    long long from = 0, to = 0;   // the time played, on the tracer's clock
 };
 
 TracedGame playTraced(std::chrono::milliseconds duration)
 {
     const std::string log = "/tmp/tarvik-swaps-" + std::to_string(getpid()) + ".log";
-    GameSession session(1024, 768, {}, SWAP_TRACE, {"TARVIK_SWAP_LOG=" + log});
+    GameSession session(1024, 768, {}, swapTracer(), {"TARVIK_SWAP_LOG=" + log});
     TracedGame traced;
     if (session.window == None) {
         traced.problem = "no window titled \"Tarvik Game\": " + session.game.standardError();
@@ -189,7 +190,9 @@ TracedGame playTraced(std::chrono::milliseconds duration)
     traced.to = monotonicNs();
     traced.problem = session.endWithEscape();
     traced.stamps = readStamps(log);
-    traced.renderer = readRenderer(log);
+    traced.renderer = readTraced(log, "renderer");
+    traced.atStart = readTraced(log, "at start");
+    traced.atExit = readTraced(log, "at exit");
     std::remove(log.c_str());
     return traced;
 }
@@ -220,6 +223,18 @@ TEST(GlDriverTest, GameDrawsWithTheDriverTarvikGlDriverNames)
         << "TARVIK_GL_DRIVER=" << driver.name << " wants a renderer that begins \""
         << driver.rendererStart << "\" and then holds \"" << driver.rendererHolds
         << "\", but the game drew with \"" << traced.renderer << "\"";
+}
+
+// Escape must leave nothing of GLUT, GL or X alive as the process ends: exit
+// handlers of the GL stack that race with a renderer's threads, or with an X
+// connection still open, can crash the game at its very end.
+TEST(ExitTest, EscapeLeavesNoXConnectionAndNoRendererThread)
+{
+    const TracedGame traced = playTraced(0ms);
+    ASSERT_EQ(traced.problem, "");
+    ASSERT_NE(traced.atStart, "") << "the swap tracer noted nothing of the game";
+    EXPECT_EQ(traced.atExit, traced.atStart)
+        << "threads and sockets as exit() ran, against those the game began with";
 }
 
 TEST(NoDisplayTest, ExitsNonZeroWithGlutsMessageAndNoSignal)

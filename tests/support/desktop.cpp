@@ -20,7 +20,6 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
-#include <string_view>
 #include <thread>
 
 namespace {
@@ -179,9 +178,9 @@ std::vector<long long> readStamps(const std::string& path)
     return stamps;
 }
 
-std::string readRenderer(const std::string& path)
+std::string readTraced(const std::string& path, const std::string& key)
 {
-    constexpr std::string_view prefix = "renderer: ";
+    const std::string prefix = key + ": ";
     std::ifstream in(path);
     for (std::string line; std::getline(in, line);) {
         if (line.compare(0, prefix.size(), prefix) == 0) return line.substr(prefix.size());

@@ -146,9 +146,9 @@ long long monotonicNs();
 // The swap times, one a frame, that the swap tracer wrote to its log as the
 // program ended.
 std::vector<long long> readStamps(const std::string& path);
-// The GL renderer that drew the first frame, as the swap tracer wrote it to
-// its log; empty if it noted none.
-std::string readRenderer(const std::string& path);
+// What the swap tracer wrote after "KEY: " in its log, such as the GL
+// renderer that drew the first frame; empty if it wrote no such line.
+std::string readTraced(const std::string& path, const std::string& key);
 
 // Sleeps for the given time: between two polls, or while the program runs on.
 void sleepFor(std::chrono::milliseconds duration);

@@ -53,6 +53,12 @@ GlDriver chosenGlDriver()
                              "\"; known: " + known);
 }
 
+std::string swapTracer()
+{
+    const char* tracer = std::getenv("TARVIK_SWAP_TRACE");
+    return tracer && *tracer ? tracer : SWAP_TRACE;
+}
+
 Process startGame(const VirtualScreen* screen, std::vector<std::string> arguments,
                   const std::string& preload, std::vector<std::string> environment)
 {

@@ -43,6 +43,10 @@ struct GlDriver {
 // or zink on lavapipe. An unknown name throws.
 GlDriver chosenGlDriver();
 
+// The swap tracer to preload: the build's, or the one $TARVIK_SWAP_TRACE names,
+// such as one built for the architecture of the game that $TARVIK_PROGRAM names.
+std::string swapTracer();
+
 // Starts the real program (the build's, or the one $TARVIK_PROGRAM names) on
 // the given desktop's display (none if null) with the chosen GL driver, the
 // given arguments, the given library preloaded (none if empty) and NAME=value

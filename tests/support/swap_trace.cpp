@@ -4,28 +4,66 @@
 // clock, one per line) to $TARVIK_SWAP_LOG when the program exits, followed by
 // a line "renderer: " and the GL renderer that drew the first frame, so that a
 // Mesa driver that fell back to another shows. A clock read and a store per
-// frame: nothing that slows the program measurably.
+// frame: nothing that slows the program measurably. It also counts the
+// program's threads and open sockets as it starts and as it calls exit(), in
+// lines "at start: " and "at exit: ", so that a program that ends with its X
+// connection or a renderer's threads still alive shows.
 
 #include <GL/gl.h>
 #include <GL/glx.h>
+#include <dirent.h>
 #include <dlfcn.h>
+#include <unistd.h>
 
 #include <array>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 
 namespace {
 
 using Swap = void (*)(Display*, GLXDrawable);
+using Exit = void (*)(int);
 
 std::array<long long, 1 << 20> stamps;  // about seven hours at 40 frames a second
 size_t count = 0;
 std::array<char, 256> renderer{};  // a copy: the GL's own string may be gone at exit
+std::array<char, 64> atStart{}, atExit{};
 
-// Writes the stamps out when the program ends.
+// The number of entries of a /proc/self directory whose link, if name holds
+// one, begins with that text.
+int countEntries(const char* directory, const char* linkStart)
+{
+    DIR* listing = opendir(directory);
+    if (!listing) return -1;
+    int found = 0;
+    while (const dirent* entry = readdir(listing)) {
+        if (entry->d_name[0] == '.') continue;
+        if (linkStart) {
+            std::array<char, 512> path{}, target{};
+            std::snprintf(path.data(), path.size(), "%s/%s", directory, entry->d_name);
+            const ssize_t length = readlink(path.data(), target.data(), target.size() - 1);
+            if (length < 0 || std::strncmp(target.data(), linkStart, std::strlen(linkStart)) != 0)
+                continue;
+        }
+        ++found;
+    }
+    closedir(listing);
+    return found;
+}
+
+// Notes the threads and sockets of the process as they are now.
+void noteProcess(std::array<char, 64>& into)
+{
+    std::snprintf(into.data(), into.size(), "%d threads, %d sockets",
+                  countEntries("/proc/self/task", nullptr),
+                  countEntries("/proc/self/fd", "socket:"));
+}
+
+// Notes the process as it starts, and writes everything out when it ends.
 struct LogWriter {
-    LogWriter() = default;
+    LogWriter() { noteProcess(atStart); }
     LogWriter(const LogWriter&) = delete;
     LogWriter& operator=(const LogWriter&) = delete;
     ~LogWriter()
@@ -35,6 +73,8 @@ struct LogWriter {
         if (!log) return;
         for (size_t i = 0; i < count; ++i) std::fprintf(log, "%lld\n", stamps[i]);
         if (count > 0) std::fprintf(log, "renderer: %s\n", renderer.data());
+        std::fprintf(log, "at start: %s\n", atStart.data());
+        if (atExit[0] != '\0') std::fprintf(log, "at exit: %s\n", atExit.data());
         std::fclose(log);
     }
 } writer;
@@ -53,4 +93,13 @@ extern "C" void glXSwapBuffers(Display* display, GLXDrawable drawable)
     timespec now{};
     clock_gettime(CLOCK_MONOTONIC, &now);
     if (count < stamps.size()) stamps[count++] = now.tv_sec * 1000000000LL + now.tv_nsec;
+}
+
+// The program's exit(), seen before any exit handler runs.
+extern "C" void exit(int status) noexcept
+{
+    static const auto end = reinterpret_cast<Exit>(dlsym(RTLD_NEXT, "exit"));
+    noteProcess(atExit);
+    end(status);
+    std::abort();  // the real exit never returns
 }

@@ -4,9 +4,11 @@
 # and users run it there: for each ARCH, cross-builds the Debian package with
 # that architecture's cross compiler and -dev packages (its build-time tests
 # run under qemu-user through binfmt_misc), installs the .deb for ARCH, and
-# plays the installed game, with its own GLUT and Mesa under emulation, on this
-# machine's virtual desktop against the desktop checks built here. Meant for a
-# fresh root, as scripts/test-on.sh --arch ARCH RELEASE runs it; needs root.
+# plays the installed game, with its own GLUT and Mesa under emulation, on a
+# virtual desktop against the desktop checks built here. The X server is this
+# machine's, but for an architecture of the other byte order, whose own Xvfb
+# then serves (see play_on_its_own_server). Meant for a fresh root, as
+# scripts/test-on.sh --arch ARCH RELEASE runs it; needs root.
 # Usage:
 #
 #   scripts/test-cross.sh ARCH...   (arm64, armhf, ppc64el, riscv64, s390x...)
@@ -57,29 +59,69 @@ install_game() {
     dpkg-query -W -f='${Package}:${Architecture} ${Version}\n' tarvik
 }
 
+# Cross-compiles into DIR, for ARCH, the swap tracer the desktop checks preload
+# into the game (this machine's cannot be preloaded into a foreign program),
+# and tools/clear_red.c.
+build_helpers() {
+    local triplet
+    triplet=$(dpkg-architecture -a "$1" -qDEB_HOST_GNU_TYPE)
+    "$triplet-g++" -shared -fPIC -O2 "$project_dir/tests/support/swap_trace.cpp" \
+        -o "$2/swap_trace.so" -lGL -ldl
+    "$triplet-gcc" -O2 "$project_dir/tools/clear_red.c" -o "$2/clear_red" -lglut -lGL -lX11
+}
+
+# Runs clear_red from DIR on a new Xvfb (the one installed now) and prints the
+# pixel it read back: ff0000 where the colours are right.
+clear_red() {
+    local server
+    Xvfb -displayfd 3 -nolisten tcp -screen 0 64x64x24 3>"$1/display" 2>"$1/xvfb.log" &
+    server=$!
+    for _ in $(seq 300); do [ -s "$1/display" ] && break; sleep 0.1; done
+    DISPLAY=:$(head -n 1 "$1/display") timeout 300 "$1/clear_red" 2>>"$1/xvfb.log" || true
+    kill "$server" 2>/dev/null
+    wait "$server" 2>/dev/null || true
+}
+
+# Runs clear_red for ARCH on the X server installed now, described as WHERE,
+# and requires the pixel it read back to match PATTERN.
+check_red() {
+    local begin=$SECONDS pixel
+    pixel=$(clear_red "$dir")
+    echo "test-cross: $arch: clear_red on $1 read ${pixel:-nothing} in $((SECONDS - begin)) s" >&2
+    [[ $pixel =~ ^$2$ ]] || { echo "test-cross: $arch: clear_red must read $2 there (log: $dir/xvfb.log)" >&2; exit 1; }
+}
+
 # Plays the installed game for ARCH under the desktop checks built for this
 # machine, and keeps a picture of it in DIR. Under emulation Mesa's first
 # compile of the game's shaders takes longer (25 s for arm64 here) than the
 # checks wait for a window; a first run fills a shader cache that the checks
-# then share, so they see the game as a second start would. Left out: the
-# redraw pace, which under emulation measures the emulator, not the game; and
-# the driver check, whose swap tracer is built for this machine and cannot be
-# preloaded into a foreign program.
+# then share, so they see the game as a second start would. The swap tracer
+# preloaded is the one built for ARCH. Left out: the redraw pace, which under
+# emulation measures the emulator, not the game.
 play() {
     local cache="$2/mesa-shader-cache"
     rm -rf "$cache"
     MESA_SHADER_CACHE_DIR=$cache "$harness/tools/screenshot" --timeout 300 "$2/picture.png" /usr/games/tarvik
     (cd "$harness" && MESA_SHADER_CACHE_DIR=$cache TARVIK_PROGRAM=/usr/games/tarvik \
-        ctest -L desktop -E 'RedrawPaceTest|GlDriverTest' --output-on-failure)
+        TARVIK_SWAP_TRACE="$2/swap_trace.so" ctest -L desktop -E RedrawPaceTest --output-on-failure)
+}
+
+# Swaps this machine's X server for ARCH's, with ARCH's keymap compiler, or
+# back. The server loads its keymap as the .xkm file xkbcomp writes, in the
+# byte order of the machine xkbcomp runs on, and refuses one of the other
+# ("XKB: Failed to compile keymap"); x11-xkb-utils is Multi-Arch: foreign, so
+# apt would let this machine's xkbcomp serve ARCH's server.
+install_server() {
+    as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
+        "xvfb:$1" "x11-xkb-utils:$1"
+    dpkg-query -W -f='${Package}:${Architecture} ${Version}\n' xvfb x11-xkb-utils
 }
 
 # Where the installed game is known not to show the scene as it must, for a
-# reason outside the game, and the reason: played and reported there, and a
-# failure only once it plays.
-declare -A not_expected=(
-    [s390x]="on big-endian s390x Mesa shows every object where it belongs but in the wrong colours, each driver its own (llvmpipe: cyan as magenta, red as cyan; softpipe: white as yellow), while the game's calls there are right, as its build-time tests prove"
-    [riscv64]="llvmpipe on riscv64 under qemu-user crashes (SIGSEGV) as the game ends on Escape; under softpipe the same game ends with status 0, and every picture is right"
-)
+# reason outside the game: the component at fault, and the command of a
+# reproduction without the game that fails the same way. Played and reported
+# there, and a failure only once it plays.
+declare -A not_expected=()
 
 install_groups build play virtual-desktop tests
 harness="$out/harness"
@@ -100,8 +142,23 @@ for arch in "$@"; do
         { echo "test-cross: $arch: the build ran no tests (log: $dir/build.log)" >&2; exit 1; }
     stage "$arch: installing the game with its Mesa" "$dir/install-game.log" \
         install_game "$arch" "$dir/package"
+    stage "$arch: cross-compiling the swap tracer and clear_red" "$dir/helpers.log" \
+        build_helpers "$arch" "$dir"
+    # A program of the other byte order shows the wrong colours on this
+    # machine's X server, as over ssh -X: Mesa's software path (GLX's drisw)
+    # hands the server its frames in the program's byte order, through MIT-SHM
+    # or XPutImage alike, where X wants the server's. A known limitation, kept
+    # in view here: red arrives with its 32-bit pixel's bytes reversed
+    # (00ffXX). The game then plays on ARCH's own X server.
+    if [ "$(dpkg-architecture -a "$arch" -qDEB_HOST_ARCH_ENDIAN)" = "$(dpkg-architecture -qDEB_BUILD_ARCH_ENDIAN)" ]; then
+        check_red "this machine's X server" ff0000
+    else
+        check_red "this machine's X server, of the other byte order" '00ff[0-9a-f]{2}'
+        stage "$arch: installing its own X server" "$dir/install-server.log" install_server "$arch"
+        check_red "its own X server" ff0000
+    fi
     if [ -z "${not_expected[$arch]:-}" ]; then
-        stage "$arch: playing it on this machine's virtual desktop" "$dir/play.log" play "$arch" "$dir"
+        stage "$arch: playing it on a virtual desktop" "$dir/play.log" play "$arch" "$dir"
     elif play "$arch" "$dir" >"$dir/play.log" 2>&1; then
         echo "test-cross: $arch: plays, though listed as not expected to; take it off the list" >&2
         exit 1
@@ -111,4 +168,8 @@ for arch in "$@"; do
     fi
     grep -E 'tests passed' "$dir/play.log" >&2
     as_root apt-get purge -y -qq "tarvik:$arch" >/dev/null
+    if [ "$(dpkg-query -W -f='${Architecture}' xvfb)" != "$(dpkg --print-architecture)" ]; then
+        stage "$arch: putting this machine's X server back" "$dir/install-server.log" \
+            install_server "$(dpkg --print-architecture)"
+    fi
 done

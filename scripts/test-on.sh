@@ -6,7 +6,7 @@
 # (uncommitted changes are NOT included) and runs `cd tarvik && scripts/test.sh`
 # there as root. Needs root. Usage:
 #
-#   scripts/test-on.sh [--arch ARCH] RELEASE [COMMAND]   RELEASE: trixie, bookworm, 13, 12...
+#   scripts/test-on.sh [--arch ARCH] RELEASE [COMMAND]   RELEASE: trixie, bookworm, 13, 12, testing, unstable...
 #
 # ARCH is a Debian architecture, this machine's by default. i386 on amd64 gets
 # a root of its own, run under `setarch i686` so that the suite sees a 32-bit
@@ -39,7 +39,7 @@ fi
 case "${1:-}" in
     12 | 13) release=$([ "$1" = 12 ] && echo bookworm || echo trixie) ;;
     [a-z]*) release=$1 ;;
-    *) echo "usage: scripts/test-on.sh [--arch ARCH] RELEASE [COMMAND]   (e.g. trixie, bookworm, 13, 12)" >&2; exit 2 ;;
+    *) echo "usage: scripts/test-on.sh [--arch ARCH] RELEASE [COMMAND]   (e.g. trixie, bookworm, 13, 12, testing, unstable)" >&2; exit 2 ;;
 esac
 # The root's architecture, the personality it runs under, and the default command.
 root_arch=$arch personality=() command=scripts/test.sh

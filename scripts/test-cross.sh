@@ -74,7 +74,7 @@ build_helpers() {
 # pixel it read back: ff0000 where the colours are right.
 clear_red() {
     local server
-    Xvfb -displayfd 3 -nolisten tcp -screen 0 64x64x24 3>"$1/display" 2>"$1/xvfb.log" &
+    Xvfb -displayfd 3 -nolisten tcp -screen 0 64x64x24 3>"$1/display" >"$1/xvfb.log" 2>&1 &
     server=$!
     for _ in $(seq 300); do [ -s "$1/display" ] && break; sleep 0.1; done
     DISPLAY=:$(head -n 1 "$1/display") timeout 300 "$1/clear_red" 2>>"$1/xvfb.log" || true

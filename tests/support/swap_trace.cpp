@@ -29,10 +29,9 @@ using Exit = void (*)(int);
 std::array<long long, 1 << 20> stamps;  // about seven hours at 40 frames a second
 size_t count = 0;
 std::array<char, 256> renderer{};  // a copy: the GL's own string may be gone at exit
-std::array<char, 64> atStart{}, atExit{};
 
-// The number of entries of a /proc/self directory whose link, if name holds
-// one, begins with that text.
+// The number of entries of a /proc/self directory whose link, if linkStart is
+// given, begins with that text.
 int countEntries(const char* directory, const char* linkStart)
 {
     DIR* listing = opendir(directory);
@@ -53,17 +52,22 @@ int countEntries(const char* directory, const char* linkStart)
     return found;
 }
 
-// Notes the threads and sockets of the process as they are now.
-void noteProcess(std::array<char, 64>& into)
-{
-    std::snprintf(into.data(), into.size(), "%d threads, %d sockets",
-                  countEntries("/proc/self/task", nullptr),
-                  countEntries("/proc/self/fd", "socket:"));
-}
+// The process's threads and open sockets.
+struct Census {
+    int threads = 0, sockets = 0;
+
+    static Census now()
+    {
+        return {countEntries("/proc/self/task", nullptr), countEntries("/proc/self/fd", "socket:")};
+    }
+};
+
+Census atStart;
+Census atExit = {-1, -1};
 
 // Notes the process as it starts, and writes everything out when it ends.
 struct LogWriter {
-    LogWriter() { noteProcess(atStart); }
+    LogWriter() { atStart = Census::now(); }
     LogWriter(const LogWriter&) = delete;
     LogWriter& operator=(const LogWriter&) = delete;
     ~LogWriter()
@@ -73,8 +77,11 @@ struct LogWriter {
         if (!log) return;
         for (size_t i = 0; i < count; ++i) std::fprintf(log, "%lld\n", stamps[i]);
         if (count > 0) std::fprintf(log, "renderer: %s\n", renderer.data());
-        std::fprintf(log, "at start: %s\n", atStart.data());
-        if (atExit[0] != '\0') std::fprintf(log, "at exit: %s\n", atExit.data());
+        const auto note = [log](const char* when, const Census& census) {
+            std::fprintf(log, "%s: %d threads, %d sockets\n", when, census.threads, census.sockets);
+        };
+        note("at start", atStart);
+        if (atExit.threads >= 0) note("at exit", atExit);
         std::fclose(log);
     }
 } writer;
@@ -99,7 +106,14 @@ extern "C" void glXSwapBuffers(Display* display, GLXDrawable drawable)
 extern "C" void exit(int status) noexcept
 {
     static const auto end = reinterpret_cast<Exit>(dlsym(RTLD_NEXT, "exit"));
-    noteProcess(atExit);
+    // A thread just joined may linger in /proc for a moment, longer under
+    // qemu-user; a live renderer's thread waits for work and never leaves.
+    atExit = Census::now();
+    for (int wait = 0; wait < 50 && atExit.threads > atStart.threads; ++wait) {
+        const timespec pause{0, 10000000};  // 10 ms
+        nanosleep(&pause, nullptr);
+        atExit = Census::now();
+    }
     end(status);
     std::abort();  // the real exit never returns
 }

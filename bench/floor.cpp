@@ -6,6 +6,8 @@
 
 #include <GL/glut.h>
 
+#include <GL/freeglut_ext.h>  // glutExit; after glut.h, which it builds on
+
 #include <cstdio>
 #include <cstdlib>
 
@@ -34,11 +36,12 @@ void update(int /*value*/)
     glutTimerFunc(refreshMs, update, 0);
 }
 
-// Ends the program on Escape.
+// Ends the program on Escape, as the game does.
 void handleKeypress(unsigned char key, int /*x*/, int /*y*/)
 {
     if (key == escapeKey) {
         glutDestroyWindow(window);
+        glutExit();
         std::exit(0);
     }
 }

@@ -1,5 +1,6 @@
 # SPDX-License-Identifier: MIT
-# Shared by the project's scripts: where things are, and installing what is missing.
+# Shared by the project's scripts: where things are, installing what is missing,
+# and the Debian roots the suite and the package CI run in.
 # shellcheck shell=bash
 
 project_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -43,6 +44,17 @@ build_project() {
     cmake --build "$dir" --parallel "$(nproc)" >&2
 }
 
+# Reads a JUnit file that ctest wrote (--output-junit) and prints one line: how
+# many tests passed, how many there were, and the names of those that did not
+# pass, failed or not run (a skipped test proves nothing).
+junit_results() {
+    awk '/<testcase / {
+            total++; name = $0; sub(/.*<testcase name="/, "", name); sub(/".*/, "", name)
+            if (/ status="run"/) passed++; else others = others " " name
+        }
+        END { printf "%d %d%s\n", passed, total, others }' "$1"
+}
+
 # The first archive address of apt's configuration, with a main component,
 # whose suite matches a pattern (yes) or does not (no).
 # shellcheck disable=SC2016
@@ -51,9 +63,24 @@ archive() {
         awk -v want="$1" -v pat="$2" '$1 == "deb" && $2 == "main" && (($3 ~ pat) == (want == "yes")) { print $4; exit }'
 }
 
+# The codename of a Debian release as a root takes it: 12 and 13 are bookworm
+# and trixie, sid is unstable; other names are kept as they are.
+release_name() {
+    case $1 in
+        12) echo bookworm ;;
+        13) echo trixie ;;
+        sid) echo unstable ;;
+        *) echo "$1" ;;
+    esac
+}
+
 # The sources of a root of a Debian release, one a line as mmdebstrap takes
 # them, from the archives this machine's apt uses: the release, and but for
-# unstable its updates and security suites. Prints nothing if apt has none.
+# unstable its updates and security suites. A cross root (second argument
+# "cross") keeps to the release and its updates: each Multi-Arch: same library
+# must be at one version for both architectures, and a security update may
+# come for this machine's before the foreign one's (bookworm-security has been
+# seen without any s390x package). Prints nothing if apt has none.
 root_sources() {
     local mirror security
     mirror=$(archive no '-security$')
@@ -62,7 +89,7 @@ root_sources() {
     echo "deb $mirror $1 main"
     case $1 in unstable | sid) return 0 ;; esac
     echo "deb $mirror $1-updates main"
-    [ -z "$security" ] || echo "deb $security $1-security main"
+    [ -z "$security" ] || [ "${2:-}" = cross ] || echo "deb $security $1-security main"
 }
 
 # The apt options of this machine that a root must keep, as mmdebstrap options,
@@ -72,6 +99,167 @@ root_apt_options() {
     for option in Acquire::Check-Valid-Until Acquire::Check-Date Acquire::http::Proxy Acquire::https::Proxy; do
         value="" && eval "$(apt-config shell value "$option")"
         [ -z "$value" ] || echo "--aptopt=$option \"$value\""
+    done
+}
+
+# Roots: Debian systems made with mmdebstrap, kept as tarballs in root_cache
+# for $TARVIK_ROOT_CACHE_DAYS days (3) and shared by every script, each
+# unpacked fresh into root_work for a run. The packages the roots of one
+# release and architecture download are kept in root_cache/packages, between
+# roots and runs: a root still installs everything itself, and only finds
+# there what it would otherwise download again. A script sets root_log, calls
+# root_begin, and calls root_end when it ends.
+root_cache=/var/cache/tarvik-roots
+root_log=/dev/null root_work="" root_child="" root_binfmt="" root_tar=""
+
+# Makes the work directory of this run's roots.
+root_begin() {
+    root_work=$(mktemp -d /var/tmp/tarvik-roots.XXXXXX)
+}
+
+# Ends whatever still runs in a namespace, removes every mount under the work
+# directory and the directory itself, and the emulator this run registered.
+root_end() {
+    [ -z "$root_child" ] || { kill -KILL "$root_child" 2>/dev/null; wait "$root_child" 2>/dev/null || true; }
+    [ -z "$root_work" ] || remove_work_dir "$root_work"
+    [ -z "$root_binfmt" ] || echo -1 >"/proc/sys/fs/binfmt_misc/$root_binfmt" 2>/dev/null || true
+    root_child="" root_work="" root_binfmt=""
+}
+
+# Runs a command in mount, PID and UTS namespaces of its own, its output
+# appended to root_log, in the background so that a signal reaches the
+# caller's traps at once (with Ctrl-C back to its default, which the background
+# would ignore); its processes and mounts end with it.
+isolated() {
+    unshare --mount --pid --uts --fork --mount-proc --kill-child --propagation private -- \
+        env --default-signal=INT,QUIT "$@" >>"$root_log" 2>&1 &
+    root_child=$!
+    local status=0
+    wait "$root_child" || status=$?
+    root_child="" && return "$status"
+}
+
+# Sets root_tar to the path of the root of RELEASE and ARCH that mmdebstrap
+# makes with the given options, a --variant among them, making it unless the
+# cache holds one made the same way in the last days. FLAVOUR names the root among those
+# of the same release and architecture (minbase, buildd, tools...); a flavour
+# that ends in "cross" gets cross sources (see root_sources).
+root_tarball() {
+    local flavour=$1 release=$2 arch=$3 sources options recipe tarball packages made
+    shift 3
+    mapfile -t sources < <(root_sources "$release" "${flavour##*-}")
+    mapfile -t options < <(root_apt_options)
+    # apt checks an https archive's certificate against ca-certificates.
+    [[ ${sources[*]} != *https://* ]] || options+=(--include=ca-certificates)
+    [ ${#sources[@]} -gt 0 ] || { echo "no Debian archive with a main component in apt's configuration" >&2; return 1; }
+    tarball="$root_cache/$release-$arch-$flavour.tar"
+    packages=$(root_packages "$release" "$arch")
+    recipe="--architectures=$arch $* ${options[*]} $release ${sources[*]}"
+    if [ -z "$(find "$tarball" -mmin -$((${TARVIK_ROOT_CACHE_DAYS:-3} * 1440)) 2>/dev/null)" ] ||
+        [ "$(cat "$tarball.recipe" 2>/dev/null)" != "$recipe" ]; then
+        echo "making the root $release-$arch-$flavour with mmdebstrap" | tee -a "$root_log" >&2
+        made="$root_work/$release-$arch-$flavour.tar"
+        # The packages go in and out as hard links where the file system allows.
+        TMPDIR=$root_work isolated mmdebstrap "--architectures=$arch" "$@" "${options[@]}" \
+            --skip=download/empty \
+            --setup-hook="mkdir -p \"\$1/var/cache/apt/archives\" && cp -al $packages/. \"\$1/var/cache/apt/archives/\" 2>/dev/null || cp -a $packages/. \"\$1/var/cache/apt/archives/\"" \
+            --customize-hook="for f in \"\$1\"/var/cache/apt/archives/*.deb; do [ -e $packages/\"\${f##*/}\" ] || ln \"\$f\" $packages/ 2>/dev/null || cp \"\$f\" $packages/; done" \
+            --customize-hook='rm -f "$1"/var/cache/apt/archives/*.deb' \
+            "$release" "$made" "${sources[@]}"
+        mv "$made" "$tarball" && echo "$recipe" >"$tarball.recipe"
+    fi
+    root_tar=$tarball
+}
+
+# Prints the directory that keeps the packages of the roots of RELEASE and ARCH.
+root_packages() {
+    mkdir -p "$root_cache/packages/$1-$2/partial"
+    echo "$root_cache/packages/$1-$2"
+}
+
+# Unpacks a root tarball into the work directory under the given name.
+root_unpack() {
+    rm -rf --one-file-system "${root_work:?}/$1"
+    mkdir -m 755 "$root_work/$1" && tar -xf "$2" -C "$root_work/$1"
+}
+
+# Run inside isolated: mounts what a root needs, binds each SOURCE:TARGET given
+# before "--" in it (TARGET a path in the root, SOURCE:TARGET:ro read-only),
+# and runs the command after "--" with the root as the namespace's own root:
+# pivot_root rather than chroot, since the kernel lets no chrooted process make
+# the user namespaces of sbuild and autopkgtest.
+# shellcheck disable=SC2317
+enter_root() {
+    local root=$1 bind source target mode
+    shift
+    mount --bind "$root" "$root"
+    mount -t proc proc "$root/proc"
+    mount --rbind /sys "$root/sys"
+    mount --rbind /dev "$root/dev"
+    mount -t tmpfs -o mode=1777 shm "$root/dev/shm"
+    mount -t tmpfs -o mode=755 run "$root/run"
+    mount -t tmpfs -o mode=1777 tmp "$root/tmp"  # where sbuild, autopkgtest and piuparts unpack their roots
+    while [ "$1" != -- ]; do
+        IFS=: read -r source target mode <<<"$1"
+        mkdir -p "$root/$target"
+        mount --bind ${mode:+-o "$mode"} "$source" "$root/$target"
+        shift
+    done
+    shift
+    cp -L /etc/resolv.conf "$root/etc/resolv.conf"
+    # reprotest runs sudo -h localhost, which sudo refuses unless that is the
+    # host's own name; sbuild looks the name up, and a root may lack /etc/hosts.
+    hostname localhost
+    # disorderfs (in reprotest) runs as another user: give it /dev/fuse as
+    # Debian has it, readable and writable by all, and fusermount its mtab
+    if [ -c /dev/fuse ]; then
+        mknod -m 666 "$root/run/fuse" c 10 229 && touch "$root/dev/fuse" && mount --bind "$root/run/fuse" "$root/dev/fuse"
+    fi
+    [ -e "$root/etc/mtab" ] || ln -s ../proc/self/mounts "$root/etc/mtab"
+    grep -q '[[:space:]]localhost$' "$root/etc/hosts" 2>/dev/null || echo "127.0.0.1 localhost" >>"$root/etc/hosts"
+    mkdir -p "$root/.host" && cd "$root" && pivot_root . .host && umount -l /.host && rmdir /.host
+    exec /usr/bin/env -i HOME=/root TERM=dumb LC_ALL=C.UTF-8 \
+        PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin "$@"
+}
+
+# Runs a command in an unpacked root, as root there, isolated: the arguments are enter_root's.
+in_root() {
+    isolated bash -c "$(declare -f enter_root); enter_root \"\$@\"" _ "$@"
+}
+
+# Prints how i386 programs run here: "native" where the kernel runs them and
+# TARVIK_EMULATE_I386 is not 1, else "emulated", under qemu-user. A
+# registration of the emulator left by an earlier run is dropped first, so that
+# it cannot pass for the kernel.
+i386_way() {
+    [ ! -e /proc/sys/fs/binfmt_misc/tarvik-i386 ] || echo -1 >/proc/sys/fs/binfmt_misc/tarvik-i386
+    command -v arch-test >/dev/null || install_groups emulation
+    if [ "${TARVIK_EMULATE_I386:-0}" != 1 ] && [ "$(dpkg --print-architecture)" = amd64 ] &&
+        arch-test -n i386 >/dev/null 2>&1; then
+        echo native
+    else
+        echo emulated
+    fi
+}
+
+# Makes programs of each given architecture run here under qemu-user, through
+# binfmt_misc, or fails. qemu-user-static registers its interpreters with the F
+# flag, so that the kernel opens them now and they serve inside a root too; it
+# leaves out i386 on amd64, the host's own family, which is registered here the
+# same way for this run only.
+use_emulators() {
+    local one
+    [ -e /proc/sys/fs/binfmt_misc/status ] || mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc
+    update-binfmts --enable >/dev/null 2>&1 || true
+    for one in "$@"; do
+        if [ "$one" = i386 ] && [ ! -e /proc/sys/fs/binfmt_misc/qemu-i386 ]; then
+            [ ! -e /proc/sys/fs/binfmt_misc/tarvik-i386 ] || echo -1 >/proc/sys/fs/binfmt_misc/tarvik-i386
+            # An ELF file of class 32, little-endian, executable or shared object, for EM_386.
+            printf '%s' ':tarvik-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386-static:F' \
+                >/proc/sys/fs/binfmt_misc/register
+            root_binfmt=tarvik-i386
+        fi
+        arch-test "$one" >/dev/null 2>&1 || { echo "this machine cannot run $one programs, even with qemu-user" >&2; return 1; }
     done
 }
 

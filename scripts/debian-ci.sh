@@ -10,137 +10,64 @@
 # in a root of their own; what they build in and test in is RELEASE: sbuild
 # builds in unshare mode from a buildd root, lintian and reprotest run in roots
 # of RELEASE, autopkgtest in a fresh root through autopkgtest-virt-unshare.
-# Every root is made with mmdebstrap from the archive this machine's apt uses,
-# kept in /var/cache/tarvik-debian-ci for $TARVIK_DEBIAN_CI_CACHE_DAYS days (3)
-# and unpacked fresh for each run. The logs and packages stay in
+# Every root is made and kept as root_tarball in common.sh tells, and unpacked
+# fresh for each run. The i386 build runs in an i386 root where the kernel
+# runs i386 programs, else cross-built (see job_build_i386). The logs and packages stay in
 # /var/tmp/tarvik-debian-ci-RELEASE-<date>/; the roots and their mounts go at
 # the end, also on failure or Ctrl-C. The exit status is 1 if any job failed.
 set -euo pipefail
 # shellcheck source=scripts/common.sh
 source "$(dirname "$0")/common.sh"
 
-cache_dir=/var/cache/tarvik-debian-ci
 tools_release=trixie
-child="" work=""
 
 if [ "$(id -u)" -ne 0 ]; then
-    echo "debian-ci.sh: must run as root (it makes Debian roots and chroots into them)" >&2
+    echo "debian-ci.sh: must run as root (it makes Debian roots and enters them)" >&2
     exit 2
 fi
 case "${1:-}" in
-    12 | bookworm) release=bookworm ;;
-    13 | trixie) release=trixie ;;
-    unstable | sid) release=unstable ;;
+    12 | 13 | bookworm | trixie | unstable | sid) release=$(release_name "$1") ;;
     *) echo "usage: scripts/debian-ci.sh RELEASE   (bookworm, trixie or unstable; 12, 13)" >&2; exit 2 ;;
 esac
 # The release whose build a package of this release upgrades from.
 previous=$([ "$release" = trixie ] && echo bookworm || true)
 out=/var/tmp/tarvik-debian-ci-$release-$(date +%Y%m%d-%H%M%S)
 mkdir -p "$out"
-log=$out/debian-ci.log
+root_log=$out/debian-ci.log
 
 # Prints a line of this script's own on the terminal (stderr) and in the log.
-say() { echo "debian-ci: $*" | tee -a "$log" >&2; }
+say() { echo "debian-ci: $*" | tee -a "$root_log" >&2; }
 
-# Runs a command, its output into the current job's log, in mount and PID
-# namespaces of its own, in the background so that a signal reaches the traps
-# at once; its processes and mounts end with it.
-isolated() {
-    unshare --mount --pid --uts --fork --mount-proc --kill-child --propagation private -- \
-        env --default-signal=INT,QUIT "$@" >>"$log" 2>&1 &
-    child=$!
-    local status=0
-    wait "$child" || status=$?
-    child="" && return "$status"
-}
-
-# Run inside the namespace: mounts what a root needs, the outputs at /ci and the
-# cached roots read-only at /cache, and runs the command with the root as the
-# namespace's own root: pivot_root rather than chroot, since the kernel lets no
-# chrooted process make the user namespaces of sbuild and autopkgtest.
-# shellcheck disable=SC2317
-chrooted() {
-    local root=$1 out=$2 cache=$3 dir
-    shift 3
-    mount --bind "$root" "$root"
-    mount -t proc proc "$root/proc"
-    mount --rbind /sys "$root/sys"
-    mount --rbind /dev "$root/dev"
-    mount -t tmpfs -o mode=1777 shm "$root/dev/shm"
-    mount -t tmpfs -o mode=755 run "$root/run"
-    mount -t tmpfs -o mode=1777 tmp "$root/tmp"  # where sbuild, autopkgtest and piuparts unpack their roots
-    for dir in ci cache; do mkdir -p "$root/$dir"; done
-    mount --bind "$out" "$root/ci"
-    mount --bind -o ro "$cache" "$root/cache"
-    cp -L /etc/resolv.conf "$root/etc/resolv.conf"
-    # reprotest runs sudo -h localhost, which sudo refuses unless that is the
-    # host's own name; sbuild looks the name up, and a root may lack /etc/hosts.
-    hostname localhost
-    # disorderfs (in reprotest) runs as another user: give it /dev/fuse as
-    # Debian has it, readable and writable by all, and fusermount its mtab
-    if [ -c /dev/fuse ]; then
-        mknod -m 666 "$root/run/fuse" c 10 229 && touch "$root/dev/fuse" && mount --bind "$root/run/fuse" "$root/dev/fuse"
-    fi
-    [ -e "$root/etc/mtab" ] || ln -s ../proc/self/mounts "$root/etc/mtab"
-    grep -q '[[:space:]]localhost$' "$root/etc/hosts" 2>/dev/null || echo "127.0.0.1 localhost" >>"$root/etc/hosts"
-    mkdir -p "$root/.host" && cd "$root" && pivot_root . .host && umount -l /.host && rmdir /.host
-    exec /usr/bin/env -i HOME=/root TERM=dumb LC_ALL=C.UTF-8 \
-        PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin "$@"
-}
-
-# Runs a command in an unpacked root, as root there.
-in_root() {
+# Runs a command in an unpacked root of the work directory, as root there, with
+# the outputs at /ci and the cached roots read-only at /cache, and any further
+# SOURCE:TARGET to bind (see enter_root).
+in_ci_root() {
     local root=$1
     shift
-    isolated bash -c "$(declare -f chrooted); chrooted \"\$@\"" _ "$work/$root" "$out" "$cache_dir" "$@"
+    local binds=()
+    while [ "$1" != -- ]; do binds+=("$1") && shift; done
+    in_root "$root_work/$root" "$out:/ci" "$root_cache:/cache:ro" "${binds[@]}" "$@"
 }
 
 # Runs a shell command in the tools root as its user builder, in a directory of
 # /ci; its output goes through a pipe, which builder may open again as /dev/stderr.
 as_builder() {
-    in_root tools bash -o pipefail -c 'runuser -u builder -- env HOME=/home/builder sh -c "$1" 2>&1 | cat' _ "cd /ci/$1 && $2"
-}
-
-# Prints the path of the cached root NAME of a release, made with mmdebstrap
-# and the given options, making it again if it is older than the cache's days
-# or was made another way.
-cached_root() {
-    local name=$1 release=$2 tarball="$cache_dir/$1.tar" sources options recipe
-    shift 2
-    mapfile -t sources < <(root_sources "$release")
-    mapfile -t options < <(root_apt_options)
-    [ ${#sources[@]} -gt 0 ] || { say "no Debian archive with a main component in apt's configuration"; return 1; }
-    recipe="$* ${options[*]} $release ${sources[*]}"
-    if [ -z "$(find "$tarball" -mmin -$((${TARVIK_DEBIAN_CI_CACHE_DAYS:-3} * 1440)) 2>/dev/null)" ] ||
-        [ "$(cat "$tarball.recipe" 2>/dev/null)" != "$recipe" ]; then
-        say "making the root $name with mmdebstrap"
-        mkdir -p "$cache_dir"
-        TMPDIR=$work isolated mmdebstrap "$@" "${options[@]}" "$release" "$work/$name.tar" "${sources[@]}"
-        mv "$work/$name.tar" "$tarball" && echo "$recipe" >"$tarball.recipe"
-    fi
-    echo "$tarball"
-}
-
-# Unpacks a cached root into the work directory under the given name.
-fresh_root() {
-    rm -rf --one-file-system "${work:?}/$1"
-    mkdir -m 755 "$work/$1" && tar -xf "$2" -C "$work/$1"
+    in_ci_root tools -- bash -o pipefail -c 'runuser -u builder -- env HOME=/home/builder sh -c "$1" 2>&1 | cat' _ "cd /ci/$1 && $2"
 }
 
 # The version of a package installed in an unpacked root.
-version_in() { chroot "$work/$1" dpkg-query -W -f='${Version}' "$2"; }
+version_in() { chroot "$root_work/$1" dpkg-query -W -f='${Version}' "$2"; }
 
 # Prints the path and sha256 of every file and the path of every directory under
 # the current one, sorted; the same in the build root, where it is a shell string.
 manifest='find . -mindepth 1 | LC_ALL=C sort | while IFS= read -r f; do if [ -d "$f" ]; then echo "dir $f"; else sha256sum "$f"; fi; done'
 
-# Ends whatever still runs, then removes every mount under the work directory and the directory itself.
+# Ends whatever still runs, then removes the roots and their mounts.
 # shellcheck disable=SC2317
 cleanup() {
     local status=$?
     trap - EXIT && trap '' INT TERM  # a second Ctrl-C must not cut the clean-up short
-    [ -z "$child" ] || { kill -KILL "$child" 2>/dev/null; wait "$child" 2>/dev/null || true; }
-    [ -z "$work" ] || remove_work_dir "$work"
+    root_end
     say "logs and packages: $out"
     exit "$status"
 }
@@ -152,9 +79,9 @@ rows=() failed=()
 job() {
     local name=$1 start=$SECONDS result=passed
     shift
-    tool="" why="" log="$out/$name.log"
+    tool="" why="" root_log="$out/$name.log"
     "job_${name//-/_}" "$@" || result=failed
-    log=$out/debian-ci.log
+    root_log=$out/debian-ci.log
     rows+=("$(printf '| %s | %s | %s | %d s |' "$name" "$tool" "$result" $((SECONDS - start)))")
     echo "${rows[-1]}"
     if [ "$result" = failed ]; then
@@ -163,33 +90,48 @@ job() {
     fi
 }
 
-# The machine's own tool: mmdebstrap, which makes every root.
-install_groups debian-ci
-work=$(mktemp -d /var/tmp/tarvik-debian-ci.XXXXXX)
+# The machine's own tool: mmdebstrap, which makes every root; and where the
+# kernel runs no i386 program, or TARVIK_EMULATE_I386=1, qemu-user for the
+# i386 build's tests.
+install_groups roots emulation
+i386=$(i386_way)
+root_begin
 say "logs and packages: $out"
 start=$SECONDS
 mapfile -t tools < <(packages_of debian-ci-tools)
-tools_tar=$(cached_root "tools-$tools_release" "$tools_release" --variant=minbase \
+root_tarball tools "$tools_release" amd64 --variant=minbase \
     "--include=$(IFS=, && echo "${tools[*]}")" \
     --customize-hook='chroot "$1" useradd --create-home builder' \
     --customize-hook='echo builder:100000:65536 >"$1/etc/subuid"' \
-    --customize-hook='echo builder:100000:65536 >"$1/etc/subgid"')
-buildd=$(cached_root "$release-buildd-amd64" "$release" --variant=buildd --architectures=amd64)
-buildd_i386=$(cached_root "$release-buildd-i386" "$release" --variant=buildd --architectures=i386)
-minbase=$(cached_root "$release-minbase-amd64" "$release" --variant=minbase --architectures=amd64)
-# The release's own checks of what its build tools gave: lintian and blhc
-checks_tar=$(cached_root "$release-checks-amd64" "$release" --variant=minbase --architectures=amd64 --include=lintian,blhc)
-# reprotest with what its variations run: disorderfs, faketime, other locales, sudo, and diffoscope to show a difference
-repro_tar=$(cached_root "$release-reprotest-amd64" "$release" --variant=buildd --architectures=amd64 \
-    --include=reprotest,disorderfs,faketime,locales-all,sudo,diffoscope-minimal \
-    --customize-hook='chroot "$1" useradd --create-home builder')
-if [ -n "$previous" ]; then
-    previous_buildd=$(cached_root "$previous-buildd-amd64" "$previous" --variant=buildd --architectures=amd64)
-    previous_minbase=$(cached_root "$previous-minbase-amd64" "$previous" --variant=minbase --architectures=amd64)
+    --customize-hook='echo builder:100000:65536 >"$1/etc/subgid"'
+tools_tar=$root_tar
+root_tarball buildd "$release" amd64 --variant=buildd
+buildd=$root_tar
+if [ "$i386" = native ]; then
+    root_tarball buildd "$release" i386 --variant=buildd
+    buildd_i386=$root_tar
+else
+    use_emulators i386 2> >(tee -a "$root_log" >&2)
 fi
-fresh_root tools "$tools_tar"
-fresh_root checks "$checks_tar"
-builder=$(chroot "$work/tools" id -u builder)
+root_tarball minbase "$release" amd64 --variant=minbase
+minbase=$root_tar
+# The release's own checks of what its build tools gave: lintian and blhc
+root_tarball checks "$release" amd64 --variant=minbase --include=lintian,blhc
+checks_tar=$root_tar
+# reprotest with what its variations run: disorderfs, faketime, other locales, sudo, and diffoscope to show a difference
+root_tarball reprotest "$release" amd64 --variant=buildd \
+    --include=reprotest,disorderfs,faketime,locales-all,sudo,diffoscope-minimal \
+    --customize-hook='chroot "$1" useradd --create-home builder'
+repro_tar=$root_tar
+if [ -n "$previous" ]; then
+    root_tarball buildd "$previous" amd64 --variant=buildd
+    previous_buildd=$root_tar
+    root_tarball minbase "$previous" amd64 --variant=minbase
+    previous_minbase=$root_tar
+fi
+root_unpack tools "$tools_tar"
+root_unpack checks "$checks_tar"
+builder=$(chroot "$root_work/tools" id -u builder)
 
 # A fresh copy of the committed tree, named as dpkg-source wants it.
 changelog=$(git -c safe.directory="$project_dir" -C "$project_dir" show HEAD:debian/changelog)
@@ -206,9 +148,9 @@ say "roots ready in $((SECONDS - start)) s; tarvik $version at $head, for $relea
 # Makes the source package with dpkg-source -b; it must hold the tree, no more, no less.
 job_source() {
     tool="dpkg-source $(version_in tools dpkg-dev)"
-    in_root tools sh -c "cd /ci/source && dpkg-source -b $tree && rm -rf unpacked && dpkg-source -x tarvik_$version.dsc unpacked" || return 1
+    in_ci_root tools -- sh -c "cd /ci/source && dpkg-source -b $tree && rm -rf unpacked && dpkg-source -x tarvik_$version.dsc unpacked" || return 1
     (cd "$out/source/unpacked" && eval "$manifest") >"$out/source/unpacked.manifest"
-    diff -u "$out/source/tree.manifest" "$out/source/unpacked.manifest" >>"$log" ||
+    diff -u "$out/source/tree.manifest" "$out/source/unpacked.manifest" >>"$root_log" ||
         { why="the source package does not hold exactly the committed tree" && return 1; }
 }
 
@@ -243,11 +185,19 @@ job_build_nocheck() {
     same_debs build build-nocheck || { why="the nocheck build's packages differ from the build's" && return 1; }
 }
 
-# The same for i386, under the personality of a 32-bit machine.
+# The same for i386: in an i386 root under the personality of a 32-bit
+# machine where the kernel runs i386 programs, else cross-built in the amd64
+# root, with the tests under qemu-user.
 job_build_i386() {
-    tool="sbuild $(version_in tools sbuild)"
-    sbuild_options=(--arch=i386)
-    sbuild_in build-i386 "$buildd_i386" setarch i686
+    tool="sbuild $(version_in tools sbuild), $i386"
+    echo "i386: $i386" >>"$root_log"
+    if [ "$i386" = native ]; then
+        sbuild_options=(--arch=i386)
+        sbuild_in build-i386 "$buildd_i386" setarch i686
+    else
+        sbuild_options=(--host=i386 --build=amd64)
+        sbuild_in build-i386 "$buildd"
+    fi
 }
 
 # Succeeds if two directories of $out hold the same .deb files, bit for bit.
@@ -256,8 +206,8 @@ same_debs() {
     for deb in "$out/$1"/*.deb; do
         [ -f "$deb" ] || continue
         found=1
-        cmp "$deb" "$out/$2/${deb##*/}" >>"$log" 2>&1 || return 1
-        echo "same: ${deb##*/} $(sha256sum <"$deb" | cut -c1-16)" >>"$log"
+        cmp "$deb" "$out/$2/${deb##*/}" >>"$root_log" 2>&1 || return 1
+        echo "same: ${deb##*/} $(sha256sum <"$deb" | cut -c1-16)" >>"$root_log"
     done
     [ "$found" = 1 ]
 }
@@ -269,21 +219,21 @@ job_clean() {
     [ -f "$build_log" ] || { why="no build log" && return 1; }
     sed -n 's/^tree-after-clean: //p' "$build_log" >"$out/source/after-clean.manifest"
     [ -s "$out/source/after-clean.manifest" ] || { why="the build did not list its tree after cleaning" && return 1; }
-    diff -u "$out/source/unpacked.manifest" "$out/source/after-clean.manifest" >>"$log" ||
+    diff -u "$out/source/unpacked.manifest" "$out/source/after-clean.manifest" >>"$root_log" ||
         { why="debian/rules clean does not bring back the tree as checked out (- before, + after)" && return 1; }
 }
 
 # lintian of the release, in a root of the release, on the build's .changes.
 job_lintian() {
     tool="lintian $(version_in checks lintian)"
-    in_root checks lintian --display-info --pedantic --fail-on error,warning "/ci/build/tarvik_${version}_amd64.changes"
+    in_ci_root checks -- lintian --display-info --pedantic --fail-on error,warning "/ci/build/tarvik_${version}_amd64.changes"
 }
 
 # blhc of the release, which knows the flags of the release's dpkg, on the
 # build log: the compiler and linker lines all carry them.
 job_blhc() {
     tool="blhc $(version_in checks blhc)"
-    in_root checks blhc --debian --line-numbers --all "/ci/build/tarvik_${version}_amd64.build"
+    in_ci_root checks -- blhc --debian --line-numbers --all "/ci/build/tarvik_${version}_amd64.build"
 }
 
 # reprotest in a buildd root of the release with the Build-Depends: two builds
@@ -291,14 +241,14 @@ job_blhc() {
 # builds leave the tests out: they ship nothing, and the nocheck job proves
 # that the packages are the same without them.
 job_reprotest() {
-    fresh_root reprotest "$repro_tar"
+    root_unpack reprotest "$repro_tar"
     tool="reprotest $(version_in reprotest reprotest)"
-    in_root reprotest sh -c "apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get build-dep -y -qq -Pnocheck /ci/source/tarvik_$version.dsc" ||
+    in_ci_root reprotest "$(root_packages "$release" amd64):/var/cache/apt/archives" -- sh -c "apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get build-dep -y -qq -Pnocheck /ci/source/tarvik_$version.dsc" ||
         { why="the Build-Depends do not install" && return 1; }
-    in_root reprotest reprotest --verbose --store-dir=/ci/reprotest \
+    in_ci_root reprotest -- reprotest --verbose --store-dir=/ci/reprotest \
         --vary=domain_host.use_sudo=1 --vary=user_group.available+=builder:builder \
         --append-build-command=-Pnocheck "/ci/source/tarvik_$version.dsc" -- null || return 1
-    ! grep -E 'IGNORING|WARNING.*variation' "$log" || { why="a variation was not applied" && return 1; }
+    ! grep -E 'IGNORING|WARNING.*variation' "$root_log" || { why="a variation was not applied" && return 1; }
 }
 
 # autopkgtest in a fresh root of the release, through autopkgtest-virt-unshare:
@@ -314,7 +264,7 @@ job_autopkgtest() {
 # nothing left behind.
 job_piuparts() {
     tool="piuparts $(version_in tools piuparts)"
-    in_root tools piuparts --basetgz="/cache/${minbase##*/}" --distribution="$release" --keep-sources-list \
+    in_ci_root tools -- piuparts --basetgz="/cache/${minbase##*/}" --distribution="$release" --keep-sources-list \
         "/ci/build/tarvik_${version}_amd64.changes"
 }
 
@@ -328,10 +278,10 @@ job_piuparts_upgrade() {
     tool="piuparts $(version_in tools piuparts)"
     sbuild_options=(--arch=amd64 --profiles=nocheck)
     sbuild_in build-"$previous" "$previous_buildd" || { why="the $previous build failed" && return 1; }
-    in_root tools sh -c "cd /ci/build-$previous && dpkg-scanpackages . >Packages" || return 1
+    in_ci_root tools -- sh -c "cd /ci/build-$previous && dpkg-scanpackages . >Packages" || return 1
     local mirror
     mirror=$(archive no '-security$')
-    in_root tools piuparts --basetgz="/cache/${previous_minbase##*/}" --distribution="$previous" --distribution="$release" \
+    in_ci_root tools -- piuparts --basetgz="/cache/${previous_minbase##*/}" --distribution="$previous" --distribution="$release" \
         --mirror="$mirror main" --bindmount="/ci/build-$previous" \
         --extra-repo="deb [trusted=yes] file:///ci/build-$previous ./" \
         "/ci/build/tarvik_${version}_amd64.changes"
@@ -341,8 +291,8 @@ job_piuparts_upgrade() {
 job_wrap_and_sort() {
     tool="wrap-and-sort $(version_in tools devscripts)"
     rm -rf "$out/wrap-and-sort" && cp -a "$out/source/$tree" "$out/wrap-and-sort"
-    in_root tools sh -c "cd /ci/wrap-and-sort && wrap-and-sort -ast" || return 1
-    diff -ru "$out/source/$tree/debian" "$out/wrap-and-sort/debian" >>"$log" ||
+    in_ci_root tools -- sh -c "cd /ci/wrap-and-sort && wrap-and-sort -ast" || return 1
+    diff -ru "$out/source/$tree/debian" "$out/wrap-and-sort/debian" >>"$root_log" ||
         { why="wrap-and-sort -ast changes debian/" && return 1; }
 }
 
@@ -355,7 +305,7 @@ job_file_conflicts() {
     mirror=$(archive no '-security$')
     contents="cd /var/lib/apt/lists && for f in Contents-amd64 Contents-all; do
         echo \"unverified: \$f of $release main\" && /usr/lib/apt/apt-helper download-file $mirror/dists/$release/main/\$f.gz \$(echo ${mirror#*://} | tr / _)_dists_${release}_main_\$f.gz; done"
-    in_root tools sh -c "apt-get update -qq || { $contents; }; deb-check-file-conflicts --changes-file=/ci/build/tarvik_${version}_amd64.changes -o /ci/file-conflicts.xml"
+    in_ci_root tools -- sh -c "apt-get update -qq || { $contents; }; deb-check-file-conflicts --changes-file=/ci/build/tarvik_${version}_amd64.changes -o /ci/file-conflicts.xml"
 }
 
 job source

@@ -5,7 +5,8 @@
 # see tests/support/game_session.h) on dwm, and prints a Markdown table of how
 # each did. Installs what it needs, builds in build-desktops/ or the given
 # directory, and keeps each test log there as desktops/NAME.log or
-# drivers/NAME.log. Fails if a desktop or driver expected to pass does not.
+# drivers/NAME.log, with ctest's results as NAME.xml beside it. Fails if a
+# desktop or driver expected to pass does not.
 # With --drivers it runs the drivers only. Usage:
 #
 #   scripts/desktops.sh [--drivers] [BUILD_DIR]
@@ -35,7 +36,7 @@ dir=$(realpath -m "${1:-$project_dir/build-desktops}")
 install_groups "${groups[@]}"
 start=$SECONDS
 build_project "$dir"
-if ! (cd "$dir" && ctest -N -L desktop | grep -q 'Total Tests: [1-9]'); then
+if ! (cd "$dir" && ctest --show-only=json-v1 -L desktop | grep -q '"command"'); then
     echo "desktops.sh: $dir has no desktop tests; see cmake's message above" >&2
     exit 1
 fi
@@ -53,20 +54,20 @@ versions() {
     echo "${joined//,/, }"
 }
 
-# Prints, on one line, which tests of a ctest log failed and the first failure's message.
+# Prints, on one line, from the JUnit file of a run, which tests did not pass
+# (the first four) and the first failure's message, as GoogleTest gave it.
 failures() {
-    awk '
-        /^ *[0-9]+\/[0-9]+ Test +#[0-9]+: / && /\*\*\*|Not Run|Timeout/ {
-            name = $4; sub(/^.*DesktopTest\./, "", name); sub(/^[A-Za-z]+Test\./, "", name)
-            names = names (n < 4 ? (n ? ", " : "") name : (n == 4 ? ", ..." : ""))
-            if (!n++) { first = $0; sub(/^.*\*\*\*/, "", first); sub(/ +[0-9.]+ sec$/, "", first) }
-            next
-        }
-        n == 1 && /: Failure$/ && !done { reading = 1; first = first ":"; next }
-        reading && (/^\[  FAILED  \]|: Failure$/) { reading = 0; done = 1 }
-        reading { line = $0; gsub(/^ +| +$/, "", line); first = first " " line }
-        END { if (n) printf "%d failed: %s; first: %s", n, names, substr(first, 1, 240) }
-    ' "$1" | sed 's/|/\\|/g'
+    local rest names shown
+    read -r _ _ rest <<<"$(junit_results "$1")"
+    read -ra names <<<"$rest"
+    shown="${names[*]:0:4}"
+    printf '%d failed: %s' ${#names[@]} "${shown// /, }"
+    [ ${#names[@]} -le 4 ] || printf ', ...'
+    awk '/<testcase / && !/ status="run"/ { inside = 1; next }
+        inside && /: Failure$/ { reading = 1; next }
+        reading && (/^\[  FAILED  \]|: Failure$|<\/system-out>/) { exit }
+        reading { line = $0; gsub(/^ +| +$/, "", line); text = text " " line }
+        END { if (text != "") printf "; first:%s", substr(text, 1, 240) }' "$1" | sed 's/|/\\|/g; s/&lt;/</g; s/&gt;/>/g; s/&quot;/"/g; s/&amp;/\&/g'
 }
 
 # Runs both layers with VARIABLE set to one entry's name, keeping the log as
@@ -74,23 +75,23 @@ failures() {
 # tests passed, time, notes. An entry expected to pass that does not goes in broken.
 broken=()
 test_under() {
-    local kind=$1 variable=$2 name packages expected reason log begin status=0 summary failed total score notes
+    local kind=$1 variable=$2 name packages expected reason log junit begin status=0 passed total score notes
     read -r name packages expected reason <<<"$3"
-    log="$dir/$kind/$name.log"
+    log="$dir/$kind/$name.log" junit="$dir/$kind/$name.xml"
     echo "Testing under $variable=$name" >&2
     begin=$SECONDS
-    (cd "$dir" && env "$variable=$name" ctest -L 'desktop|faults' --output-on-failure) >"$log" 2>&1 || status=$?
-    summary=$(grep -Eo '[0-9]+ tests failed out of [0-9]+' "$log" | tail -1 || true)
-    if [ -n "$summary" ]; then
-        read -r failed _ _ _ _ total <<<"$summary"
-        score="$((total - failed))/$total"
-    else
-        score="none ran"
+    rm -f "$junit"
+    (cd "$dir" && env "$variable=$name" ctest -L 'desktop|faults' --output-on-failure --output-junit "$junit") >"$log" 2>&1 ||
+        status=$?
+    score="none ran"
+    if [ -s "$junit" ]; then
+        read -r passed total _ <<<"$(junit_results "$junit")"
+        score="$passed/$total"
     fi
     notes=""
     if [ "$status" -ne 0 ]; then
-        notes="$(failures "$log"); log: $kind/$name.log"
-        [ -n "$summary" ] || notes="ctest ended with status $status; log: $kind/$name.log"
+        notes="$(failures "$junit"); log: $kind/$name.log"
+        [ -s "$junit" ] || notes="ctest ended with status $status; log: $kind/$name.log"
         [ "$expected" = yes ] && broken+=("$name")
         [ "$expected" = yes ] || notes="not expected to pass${reason:+ ($reason)}: $notes"
     elif [ "$expected" = no ]; then

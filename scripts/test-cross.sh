@@ -11,7 +11,7 @@
 # scripts/test-on.sh --arch ARCH RELEASE runs it; needs root.
 # Usage:
 #
-#   scripts/test-cross.sh ARCH...   (arm64, armhf, ppc64el, riscv64, s390x...)
+#   scripts/test-cross.sh ARCH...   (arm64, armhf, i386, ppc64el, riscv64, s390x...)
 #
 # Build logs and the checks' output go to build-cross/ARCH/.
 set -euo pipefail
@@ -39,12 +39,13 @@ install_cross() {
     as_root dpkg --add-architecture "$1"
     as_root apt-get update -qq
     as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
-        "crossbuild-essential-$1" dpkg-dev debhelper
+        "crossbuild-essential-$1" dpkg-dev debhelper git
     (cd "$project_dir" && as_root env DEBIAN_FRONTEND=noninteractive \
         apt-get build-dep -y -qq --no-install-recommends --host-architecture "$1" ./)
 }
 
-# Cross-builds the package for ARCH from the committed tree in DIR, where the .deb lands.
+# Cross-builds the package for ARCH from the committed tree in DIR, where the
+# .deb lands; the build directory, with the build-time tests' results, stays.
 cross_build() {
     local tree="$2/tarvik-$version"
     rm -rf "$2" && mkdir -p "$tree"
@@ -106,7 +107,17 @@ play() {
     rm -rf "$cache"
     MESA_SHADER_CACHE_DIR=$cache "$harness/tools/screenshot" --timeout 300 "$2/picture.png" /usr/games/tarvik
     (cd "$harness" && MESA_SHADER_CACHE_DIR=$cache TARVIK_PROGRAM=/usr/games/tarvik \
-        TARVIK_SWAP_TRACE="$2/swap_trace.so" ctest -L desktop -E RedrawPaceTest --output-on-failure)
+        TARVIK_SWAP_TRACE="$2/swap_trace.so" ctest -L desktop -E RedrawPaceTest --output-on-failure \
+        --output-junit "$2/play.xml")
+}
+
+# Requires every test of a JUnit file of ctest's to have passed, and at least
+# one to have run; says how many did, for WHAT.
+all_passed() {
+    local passed total others
+    read -r passed total others <<<"$(junit_results "$2" 2>/dev/null || echo 0 0)"
+    echo "test-cross: $arch: $1: $passed/$total tests passed${others:+; not passed:$others}" >&2
+    [ "$total" -gt 0 ] && [ "$passed" = "$total" ]
 }
 
 # Swaps this machine's X server for ARCH's, with ARCH's keymap compiler, or
@@ -135,8 +146,8 @@ for arch in "$@"; do
     stage "$arch: cross-building the package, its build-time tests under qemu-user" \
         "$dir/build.log" cross_build "$arch" "$dir/package"
     # A build whose tests were skipped would prove nothing about ARCH.
-    grep -E '[0-9]+% tests passed, 0 tests failed out of [1-9]' "$dir/build.log" >&2 ||
-        { echo "test-cross: $arch: the build ran no tests (log: $dir/build.log)" >&2; exit 1; }
+    all_passed "the build-time tests" "$dir"/package/tarvik-*/obj-*/unit-tests.xml ||
+        { echo "test-cross: $arch: the build did not pass its tests (log: $dir/build.log)" >&2; exit 1; }
     stage "$arch: installing the game with its Mesa" "$dir/install-game.log" \
         install_game "$arch" "$dir/package"
     stage "$arch: cross-compiling the swap tracer and clear_red" "$dir/helpers.log" \
@@ -155,7 +166,7 @@ for arch in "$@"; do
         check_red "its own X server" ff0000
     fi
     stage "$arch: playing it on a virtual desktop" "$dir/play.log" play "$arch" "$dir"
-    grep -E 'tests passed' "$dir/play.log" >&2
+    all_passed "played" "$dir/play.xml"
     as_root apt-get purge -y -qq "tarvik:$arch" >/dev/null
     if [ "$(dpkg-query -W -f='${Architecture}' xvfb)" != "$(dpkg --print-architecture)" ]; then
         stage "$arch: putting this machine's X server back" "$dir/install-server.log" \

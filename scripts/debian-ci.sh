@@ -115,14 +115,13 @@ else
 fi
 root_tarball minbase "$release" amd64 --variant=minbase
 minbase=$root_tar
-# The release's own checks of what its build tools gave: lintian and blhc
-root_tarball checks "$release" amd64 --variant=minbase --include=lintian,blhc
-checks_tar=$root_tar
-# reprotest with what its variations run: disorderfs, faketime, other locales, sudo, and diffoscope to show a difference
-root_tarball reprotest "$release" amd64 --variant=buildd \
-    --include=reprotest,disorderfs,faketime,locales-all,sudo,diffoscope-minimal \
+# The release's own checks of what its build tools gave, lintian and blhc; and
+# reprotest with what its variations run: disorderfs, faketime, other
+# locales, sudo, and diffoscope to show a difference. One root serves both.
+root_tarball checks "$release" amd64 --variant=buildd \
+    --include=lintian,blhc,reprotest,disorderfs,faketime,locales-all,sudo,diffoscope-minimal \
     --customize-hook='chroot "$1" useradd --create-home builder'
-repro_tar=$root_tar
+checks_tar=$root_tar
 if [ -n "$previous" ]; then
     root_tarball buildd "$previous" amd64 --variant=buildd
     previous_buildd=$root_tar
@@ -167,6 +166,13 @@ sbuild_in() {
         --source --arch-any --arch-all --no-run-lintian --no-run-piuparts --no-run-autopkgtest \
         --finished-build-commands='cd %SBUILD_PKGBUILD_DIR && debian/rules clean && ($manifest) | sed \"s/^/tree-after-clean: /\"' \
         $(printf '%q ' "${sbuild_options[@]}") /ci/source/tarvik_$version.dsc" || { why="sbuild failed" && return 1; }
+    built_from "$tarball" >"$out/$dir/built-from"
+}
+
+# What a build's packages follow from: the commit, the buildd root (by its
+# recipe and when it was made) and sbuild's options.
+built_from() {
+    echo "$head $(stat -c %Y "$1") $(cat "$1.recipe") ${sbuild_options[*]}"
 }
 
 # Source, arch-any and arch-all, with the tests.
@@ -237,12 +243,12 @@ job_blhc() {
     in_ci_root checks -- blhc --debian --line-numbers --all "/ci/build/tarvik_${version}_amd64.build"
 }
 
-# reprotest in a buildd root of the release with the Build-Depends: two builds
-# that differ in every variation it knows must give the same .deb files. The
-# builds leave the tests out: they ship nothing, and the nocheck job proves
+# reprotest in a fresh checks root of the release (a buildd root) with the
+# Build-Depends: two builds that differ in every variation it knows must give
+# the same .deb files. The builds leave the tests out: they ship nothing, and the nocheck job proves
 # that the packages are the same without them.
 job_reprotest() {
-    root_unpack reprotest "$repro_tar"
+    root_unpack reprotest "$checks_tar"
     tool="reprotest $(version_in reprotest reprotest)"
     in_ci_root reprotest "$(root_packages "$release" amd64):/var/cache/apt/archives" -- sh -c "apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get build-dep -y -qq -Pnocheck /ci/source/tarvik_$version.dsc" ||
         { why="the Build-Depends do not install" && return 1; }
@@ -270,7 +276,9 @@ job_piuparts() {
 }
 
 # Builds the package for the previous release (without the tests, which the
-# previous release's own run checks), installs it in a root of that release,
+# previous release's own run checks), or takes the packages of that release's
+# run, where its build-nocheck job built the same commit in the same root (its
+# reprotest job proves such builds identical), installs it in a root of that release,
 # upgrades the root to this release and installs this build over it, then
 # purges: piuparts between the two releases. Only the previous build's
 # directory is mounted in its root: the job's own log, growing in /ci, would
@@ -278,7 +286,14 @@ job_piuparts() {
 job_piuparts_upgrade() {
     tool="piuparts $(version_in tools piuparts)"
     sbuild_options=(--arch=amd64 --profiles=nocheck)
-    sbuild_in build-"$previous" "$previous_buildd" || { why="the $previous build failed" && return 1; }
+    local built
+    built=$(grep -lxF "$(built_from "$previous_buildd")" /var/tmp/tarvik-debian-ci-"$previous"-*/build-nocheck/built-from 2>/dev/null | tail -n 1 || true)
+    if [ -n "$built" ]; then
+        echo "the $previous packages of ${built%/built-from}" >>"$root_log"
+        mkdir -p "$out/build-$previous" && cp "${built%/built-from}"/*.deb "$out/build-$previous/"
+    else
+        sbuild_in build-"$previous" "$previous_buildd" || { why="the $previous build failed" && return 1; }
+    fi
     in_ci_root tools -- sh -c "cd /ci/build-$previous && dpkg-scanpackages . >Packages" || return 1
     local mirror
     mirror=$(archive no '-security$')

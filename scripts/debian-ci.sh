@@ -194,7 +194,7 @@ job_build_nocheck() {
 # The same for i386: in an i386 root under the personality of a 32-bit
 # machine where the kernel runs i386 programs, else cross-built in the amd64
 # root with the tests under qemu-user. A cross build would leave the tests out
-# (sbuild's nocheck profile and option) unless told otherwise.
+# (sbuild's nocheck profile and option) unless told that qemu-user runs them.
 job_build_i386() {
     tool="sbuild $(version_in tools sbuild), $i386"
     echo "i386: $i386" >>"$root_log"
@@ -203,7 +203,7 @@ job_build_i386() {
         sbuild_in build-i386 "$buildd_i386" setarch i686
     else
         sbuild_options=(--host=i386 --build=amd64 --profiles=cross)
-        sbuild_in build-i386 "$buildd" DEB_BUILD_OPTIONS=
+        sbuild_in build-i386 "$buildd" DEB_BUILD_OPTIONS=crossbuildcanrunhostbinaries
     fi
 }
 

@@ -118,11 +118,14 @@ root_begin() {
 }
 
 # Ends whatever still runs in a namespace, removes every mount under the work
-# directory and the directory itself, and the emulator this run registered.
+# directory and the directory itself, and lets go of the emulator for i386.
 root_end() {
     [ -z "$root_child" ] || { kill -KILL "$root_child" 2>/dev/null; wait "$root_child" 2>/dev/null || true; }
     [ -z "$root_work" ] || remove_work_dir "$root_work"
-    [ -z "$root_binfmt" ] || echo -1 >"/proc/sys/fs/binfmt_misc/$root_binfmt" 2>/dev/null || true
+    if [ -n "$root_binfmt" ]; then
+        rm -f "$i386_users/$$"
+        (flock 9 && i386_in_use) 9>"$i386_users/lock" || true
+    fi
     root_child="" root_work="" root_binfmt=""
 }
 
@@ -145,7 +148,7 @@ isolated() {
 # of the same release and architecture (minbase, buildd, tools...); a flavour
 # that ends in "cross" gets cross sources (see root_sources).
 root_tarball() {
-    local flavour=$1 release=$2 arch=$3 sources options recipe tarball packages made
+    local flavour=$1 release=$2 arch=$3 sources options recipe tarball packages made lock
     shift 3
     mapfile -t sources < <(root_sources "$release" "${flavour##*-}")
     mapfile -t options < <(root_apt_options)
@@ -155,19 +158,25 @@ root_tarball() {
     tarball="$root_cache/$release-$arch-$flavour.tar"
     packages=$(root_packages "$release" "$arch")
     recipe="--architectures=$arch $* ${options[*]} $release ${sources[*]}"
+    # A script that makes the same root meanwhile is waited for, and its root taken.
+    exec {lock}>"$tarball.lock"
+    flock "$lock"
     if [ -z "$(find "$tarball" -mmin -$((${TARVIK_ROOT_CACHE_DAYS:-3} * 1440)) 2>/dev/null)" ] ||
         [ "$(cat "$tarball.recipe" 2>/dev/null)" != "$recipe" ]; then
         echo "making the root $release-$arch-$flavour with mmdebstrap" | tee -a "$root_log" >&2
         made="$root_work/$release-$arch-$flavour.tar"
-        # The packages go in and out as hard links where the file system allows.
+        # The packages go in and out as hard links where the file system
+        # allows, and out whole or not at all, since other roots may be
+        # taking them in meanwhile.
         TMPDIR=$root_work isolated mmdebstrap "--architectures=$arch" "$@" "${options[@]}" \
             --skip=download/empty \
-            --setup-hook="mkdir -p \"\$1/var/cache/apt/archives\" && cp -al $packages/. \"\$1/var/cache/apt/archives/\" 2>/dev/null || cp -a $packages/. \"\$1/var/cache/apt/archives/\"" \
-            --customize-hook="for f in \"\$1\"/var/cache/apt/archives/*.deb; do [ -e $packages/\"\${f##*/}\" ] || ln \"\$f\" $packages/ 2>/dev/null || cp \"\$f\" $packages/; done" \
+            --setup-hook="mkdir -p \"\$1/var/cache/apt/archives\" && for f in $packages/*.deb; do [ ! -e \"\$f\" ] || ln \"\$f\" \"\$1/var/cache/apt/archives/\" 2>/dev/null || cp \"\$f\" \"\$1/var/cache/apt/archives/\"; done" \
+            --customize-hook="for f in \"\$1\"/var/cache/apt/archives/*.deb; do t=$packages/\"\${f##*/}\"; [ -e \"\$t\" ] || ln \"\$f\" \"\$t\" 2>/dev/null || [ -e \"\$t\" ] || { cp \"\$f\" \"\$t.new\" && mv \"\$t.new\" \"\$t\"; }; done" \
             --customize-hook='rm -f "$1"/var/cache/apt/archives/*.deb' \
             "$release" "$made" "${sources[@]}"
         mv "$made" "$tarball" && echo "$recipe" >"$tarball.recipe"
     fi
+    exec {lock}>&-
     root_tar=$tarball
 }
 
@@ -227,15 +236,33 @@ in_root() {
     isolated bash -c "$(declare -f enter_root); enter_root \"\$@\"" _ "$@"
 }
 
+# The registration of qemu-user for i386 that this project makes, and the
+# files, one a process that uses it and named by its PID, that keep it.
+i386_binfmt=/proc/sys/fs/binfmt_misc/tarvik-i386 i386_users=/run/tarvik-i386
+
+# Succeeds if a running process uses the registration for i386; removes what
+# processes that have ended left, the registration too once none is left. The
+# caller holds the lock of i386_users.
+i386_in_use() {
+    local user
+    for user in "$i386_users"/[0-9]*; do
+        [ -e "$user" ] || continue
+        kill -0 "${user##*/}" 2>/dev/null && return 0
+        rm -f "$user"
+    done
+    [ ! -e "$i386_binfmt" ] || echo -1 >"$i386_binfmt"
+    return 1
+}
+
 # Prints how i386 programs run here: "native" where the kernel runs them and
-# TARVIK_EMULATE_I386 is not 1, else "emulated", under qemu-user. A
-# registration of the emulator left by an earlier run is dropped first, so that
-# it cannot pass for the kernel.
+# TARVIK_EMULATE_I386 is not 1, else "emulated", under qemu-user; emulated too
+# while another run has qemu-user registered for them, which then serves
+# every i386 program.
 i386_way() {
-    [ ! -e /proc/sys/fs/binfmt_misc/tarvik-i386 ] || echo -1 >/proc/sys/fs/binfmt_misc/tarvik-i386
     command -v arch-test >/dev/null || install_groups emulation
-    if [ "${TARVIK_EMULATE_I386:-0}" != 1 ] && [ "$(dpkg --print-architecture)" = amd64 ] &&
-        arch-test -n i386 >/dev/null 2>&1; then
+    mkdir -p "$i386_users"
+    if [ "${TARVIK_EMULATE_I386:-0}" != 1 ] && (flock 9 && ! i386_in_use) 9>"$i386_users/lock" &&
+        [ "$(dpkg --print-architecture)" = amd64 ] && arch-test -n i386 >/dev/null 2>&1; then
         echo native
     else
         echo emulated
@@ -246,18 +273,22 @@ i386_way() {
 # binfmt_misc, or fails. qemu-user-static registers its interpreters with the F
 # flag, so that the kernel opens them now and they serve inside a root too; it
 # leaves out i386 on amd64, the host's own family, which is registered here the
-# same way for this run only.
+# same way while a run uses it (root_end lets it go).
 use_emulators() {
     local one
     [ -e /proc/sys/fs/binfmt_misc/status ] || mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc
     update-binfmts --enable >/dev/null 2>&1 || true
     for one in "$@"; do
         if [ "$one" = i386 ] && [ ! -e /proc/sys/fs/binfmt_misc/qemu-i386 ]; then
-            [ ! -e /proc/sys/fs/binfmt_misc/tarvik-i386 ] || echo -1 >/proc/sys/fs/binfmt_misc/tarvik-i386
-            # An ELF file of class 32, little-endian, executable or shared object, for EM_386.
-            printf '%s' ':tarvik-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386-static:F' \
-                >/proc/sys/fs/binfmt_misc/register
-            root_binfmt=tarvik-i386
+            mkdir -p "$i386_users"
+            (
+                flock 9
+                # An ELF file of class 32, little-endian, executable or shared object, for EM_386.
+                i386_in_use || printf '%s' ':tarvik-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386-static:F' \
+                    >/proc/sys/fs/binfmt_misc/register
+                touch "$i386_users/$$"
+            ) 9>"$i386_users/lock"
+            root_binfmt=i386
         fi
         arch-test "$one" >/dev/null 2>&1 || { echo "this machine cannot run $one programs, even with qemu-user" >&2; return 1; }
     done

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
 // Measures the game side by side with the floor program on a virtual desktop:
 // frames delivered and their pacing, CPU per frame, start-up, key-to-picture
-// latency and memory. Prints one table and writes it, with the machine's
-// description, as Markdown.
+// latency and memory. Prints one table and a note on memory, and writes them,
+// with the machine's description, as Markdown.
 //
 // usage: bench [--short | --long] [--pairs N] [--size WIDTHxHEIGHT] [--output FILE.md]
 //              [--game PROGRAM] [--floor PROGRAM]
@@ -63,9 +63,10 @@ constexpr double none = std::numeric_limits<double>::quiet_NaN();  // a measure 
 struct Settings {
     int pairs = 9;
     int width = 1920, height = 1080;
-    std::chrono::seconds warmUp{3};    // before the steady state is measured
-    std::chrono::seconds measure{10};  // the steady state
-    int presses = 60;                  // key-to-picture samples, half Left, half Right
+    std::chrono::seconds warmUp{3};          // before the steady state is measured
+    std::chrono::seconds measure{10};        // the steady state
+    std::chrono::milliseconds rssEvery{1s};  // between readings of the resident size
+    int presses = 60;                        // key-to-picture samples, half Left, half Right
     std::string mode = "full";
     std::string output;
     std::string game = TARVIK_PROGRAM, floor = FLOOR_PROGRAM;
@@ -76,7 +77,10 @@ struct Run {
     double fps = none, intervalMedian = none, intervalP95 = none, intervalMax = none;
     double cpuPerFrame = none, firstSwap = none, boardShown = none;
     double latencyMedian = none, latencyP95 = none;
-    double peakRss = none, rssGrowth = none;
+    double peakRss = none;
+    double rssWarmUp = none, rssGrowth = none;    // KiB, over the first fifth and after it
+    double anonWarmUp = none, anonGrowth = none;  // KiB, the anonymous memory in each
+    std::vector<double> rssLevels;  // MiB, at the start and at each fifth of the steady state
     std::string renderer;
     bool complete = true;  // false if any measure could not be taken
 };
@@ -85,7 +89,7 @@ struct Run {
 struct SteadyState {
     long long from = 0, to = 0;     // nanoseconds on the monotonic clock
     double cpuFrom = 0, cpuTo = 0;  // the process's CPU time at each end, in milliseconds
-    std::vector<double> rss;        // MiB, read once a second from start to end
+    std::vector<double> rss, anon;  // MiB, VmRSS and RssAnon, read at even steps from start to end
 };
 
 // Every pair's two runs, and the game's CPU per frame over the floor's in each.
@@ -99,25 +103,57 @@ using Measure = double Run::*;
 
 // One line of the table: a measure, how it is shown and what it is held to.
 struct Row {
-    const char* what;
+    std::string what;
     Measure measure;
     int decimals;
-    const char* target;
+    std::string target;
 };
 
-const Row rows[] = {
-    {"frames per second", &Run::fps, 1, "at least 39"},
-    {"frame interval, median (ms)", &Run::intervalMedian, 1, ""},
-    {"frame interval, p95 (ms)", &Run::intervalP95, 1, "under 30"},
-    {"frame interval, max (ms)", &Run::intervalMax, 1, ""},
-    {"CPU per frame (ms)", &Run::cpuPerFrame, 2, "game at most 1.5 x floor"},
-    {"start-up to first swap (ms)", &Run::firstSwap, 0, ""},
-    {"start-up to the board on screen (ms)", &Run::boardShown, 0, ""},
-    {"key to picture, median (ms)", &Run::latencyMedian, 1, ""},
-    {"key to picture, p95 (ms)", &Run::latencyP95, 1, "under 50"},
-    {"peak RSS (MiB)", &Run::peakRss, 1, ""},
-    {"RSS growth over the steady state (KiB)", &Run::rssGrowth, 0, "none over 5 minutes"},
-};
+// How many readings of the resident size the steady state gives, its first and its last.
+size_t rssReadings(const Settings& settings)
+{
+    return static_cast<size_t>(std::chrono::milliseconds(settings.measure) / settings.rssEvery) + 1;
+}
+
+// The first fifth of the steady state, a minute in the long mode: memory's warm-up.
+std::chrono::milliseconds rssWarmUpSpan(const Settings& settings)
+{
+    return settings.rssEvery * static_cast<long>((rssReadings(settings) - 1) / 5);
+}
+
+// A length of time as the report words it: "minute" for one (as in "the first minute"), whole
+// minutes such as "4 minutes", anything else in seconds such as "2 s" or "0.4 s".
+std::string inWords(std::chrono::milliseconds length)
+{
+    if (length == 1min) return "minute";
+    if (length % 1min == 0ms) return std::to_string(length / 1min) + " minutes";
+    char text[32];
+    std::snprintf(text, sizeof text, "%.*f s", length % 1s == 0ms ? 0 : 1,
+                  static_cast<double>(length.count()) / 1000);
+    return text;
+}
+
+// The rows of the table, the memory's named after the spans they cover.
+std::vector<Row> rowsOf(const Settings& settings)
+{
+    const std::string first = inWords(rssWarmUpSpan(settings));
+    const std::string rest = inWords(settings.measure - rssWarmUpSpan(settings));
+    return {
+        {"frames per second", &Run::fps, 1, "at least 39"},
+        {"frame interval, median (ms)", &Run::intervalMedian, 1, ""},
+        {"frame interval, p95 (ms)", &Run::intervalP95, 1, "under 30"},
+        {"frame interval, max (ms)", &Run::intervalMax, 1, ""},
+        {"CPU per frame (ms)", &Run::cpuPerFrame, 2, "game at most 1.5 x floor"},
+        {"start-up to first swap (ms)", &Run::firstSwap, 0, ""},
+        {"start-up to the board on screen (ms)", &Run::boardShown, 0, ""},
+        {"key to picture, median (ms)", &Run::latencyMedian, 1, ""},
+        {"key to picture, p95 (ms)", &Run::latencyP95, 1, "under 50"},
+        {"peak RSS (MiB)", &Run::peakRss, 1, ""},
+        {"RSS growth in the first " + first + ", the warm-up (KiB)", &Run::rssWarmUp, 0, ""},
+        {"RSS growth after the first " + first + " (KiB)", &Run::rssGrowth, 0,
+         "none over the last " + rest},
+    };
+}
 
 // The value that the given share of the values is at or below, or none if there are none.
 double percentile(std::vector<double> values, double share)
@@ -182,19 +218,26 @@ void settle(long long started, std::chrono::seconds warmUp)
         std::chrono::steady_clock::time_point(std::chrono::nanoseconds(started) + warmUp));
 }
 
-// Watches the steady state: its ends, the CPU used over it and the resident size once a second.
-SteadyState sampleSteadyState(int pid, std::chrono::seconds length)
+// Reads the resident size and its anonymous part into the steady state.
+void readRss(int pid, SteadyState& steady)
+{
+    steady.rss.push_back(statusMiB(pid, "VmRSS"));
+    steady.anon.push_back(statusMiB(pid, "RssAnon"));
+}
+
+// Watches the steady state: its ends, the CPU used over it and the resident size at every step.
+SteadyState sampleSteadyState(int pid, const Settings& settings)
 {
     SteadyState steady;
     steady.from = monotonicNs();
     steady.cpuFrom = cpuMs(pid);
-    for (auto second = 0s; second < length; ++second) {
-        steady.rss.push_back(statusMiB(pid, "VmRSS"));
-        std::this_thread::sleep_for(1s);
+    for (size_t step = 1; step < rssReadings(settings); ++step) {
+        readRss(pid, steady);
+        std::this_thread::sleep_for(settings.rssEvery);
     }
     steady.to = monotonicNs();
     steady.cpuTo = cpuMs(pid);
-    steady.rss.push_back(statusMiB(pid, "VmRSS"));
+    readRss(pid, steady);
     return steady;
 }
 
@@ -234,14 +277,41 @@ bool measureKeys(const VirtualScreen& screen, int presses, Run& run)
     return true;
 }
 
-// How much the resident size grew over the readings, in KiB.
-double rssGrowthKiB(const std::vector<double>& rss)
+// The level of the readings from one of them on: the median of a few, so that the allocator's
+// coming and going of a few pages does not count. Near the end, the last few.
+double levelAt(const std::vector<double>& readings, size_t at)
 {
-    // From the first readings to the last, each a median so that the
-    // allocator's coming and going of a few pages does not count.
-    const auto window = static_cast<std::ptrdiff_t>(std::clamp<size_t>(rss.size() / 4, 1, 10));
-    return (median({rss.end() - window, rss.end()}) - median({rss.begin(), rss.begin() + window})) *
-           1024;
+    const size_t window = std::clamp<size_t>(readings.size() / 4, 1, 10);
+    const auto from =
+        readings.begin() + static_cast<std::ptrdiff_t>(std::min(at, readings.size() - window));
+    return median({from, from + static_cast<std::ptrdiff_t>(window)});
+}
+
+// Takes the memory figures into the run from its readings of the resident size; false if some
+// reading failed.
+bool measureRss(const SteadyState& steady, Run& run)
+{
+    // The first fifth of the steady state, a minute in the long mode, is left out of the growth
+    // held to the target, as what a program takes while it warms up is no leak; what it adds
+    // is reported on its own.
+    const size_t fifth = (steady.rss.size() - 1) / 5;
+    const size_t last = steady.rss.size() - 1;
+    const auto growthKiB = [](const std::vector<double>& readings, size_t from, size_t to) {
+        return (levelAt(readings, to) - levelAt(readings, from)) * 1024;
+    };
+    run.rssWarmUp = growthKiB(steady.rss, 0, fifth);
+    run.rssGrowth = growthKiB(steady.rss, fifth, last);
+    run.anonWarmUp = growthKiB(steady.anon, 0, fifth);
+    run.anonGrowth = growthKiB(steady.anon, fifth, last);
+    for (size_t step = 0; step < 5; ++step) {
+        run.rssLevels.push_back(levelAt(steady.rss, step * fifth));
+    }
+    run.rssLevels.push_back(levelAt(steady.rss, last));
+    const auto read = [](const std::vector<double>& readings) {
+        return std::none_of(readings.begin(), readings.end(),
+                            [](double v) { return std::isnan(v); });
+    };
+    return read(steady.rss) && read(steady.anon);
 }
 
 // Ends the program with Escape; false if it does not end.
@@ -297,10 +367,13 @@ Run measure(const Settings& settings, const std::string& program, bool isGame)
     if (isGame) run.boardShown = boardShownMs(screen, started);
     settle(started, settings.warmUp);
 
-    const SteadyState steady = sampleSteadyState(process.pid(), settings.measure);
+    const SteadyState steady = sampleSteadyState(process.pid(), settings);
     if (isGame && !measureKeys(screen, settings.presses, run)) run.complete = false;
     run.peakRss = statusMiB(process.pid(), "VmHWM");
-    run.rssGrowth = rssGrowthKiB(steady.rss);
+    if (!measureRss(steady, run)) {
+        std::fprintf(stderr, "bench: %s's resident size could not be read\n", program.c_str());
+        run.complete = false;
+    }
     if (!endWithEscape(screen, process, program)) run.complete = false;
 
     const std::vector<long long> stamps = readStamps(log);
@@ -347,12 +420,12 @@ std::string format(double value, int decimals)
 }
 
 // The table of figures in Markdown, each the median over the pairs.
-std::string summarise(const Pairs& pairs)
+std::string summarise(const Settings& settings, const Pairs& pairs)
 {
     const std::vector<double>& ratios = pairs.cpuRatios;
     std::ostringstream table;
     table << "| measure | tarvik | floor | target |\n|---|---|---|---|\n";
-    for (const Row& row : rows) {
+    for (const Row& row : rowsOf(settings)) {
         table << "| " << row.what << " | "
               << format(medianOf(pairs.games, row.measure), row.decimals) << " | "
               << format(medianOf(pairs.floors, row.measure), row.decimals) << " | " << row.target
@@ -364,6 +437,61 @@ std::string summarise(const Pairs& pairs)
           << format(*std::min_element(ratios.begin(), ratios.end()), 2) << " to "
           << format(*std::max_element(ratios.begin(), ratios.end()), 2) << " | | |\n";
     return table.str();
+}
+
+// The resident size at the start and at each fifth of the steady state, in MiB, each the median
+// over the runs.
+std::string rssLevelsOf(const std::vector<Run>& runs)
+{
+    std::string levels;
+    for (size_t step = 0; step < runs.front().rssLevels.size(); ++step) {
+        std::vector<double> values;
+        for (const Run& run : runs) values.push_back(run.rssLevels[step]);
+        levels += (step > 0 ? ", " : "") + format(median(values), 1);
+    }
+    return levels;
+}
+
+// The paragraphs on memory under the table: what the warm-up adds, whether the growth after it
+// meets its target, and where the game's growth lies.
+std::string rssNote(const Settings& settings, const Pairs& pairs)
+{
+    const std::string first = inWords(rssWarmUpSpan(settings));
+    const std::string rest = inWords(settings.measure - rssWarmUpSpan(settings));
+    const auto kib = [](const std::vector<Run>& runs, Measure measure) {
+        return std::round(medianOf(runs, measure));
+    };
+    const double gameWarmUp = kib(pairs.games, &Run::rssWarmUp);
+    const double gameGrowth = kib(pairs.games, &Run::rssGrowth);
+    const double anonWarmUp = kib(pairs.games, &Run::anonWarmUp);
+    const double anonGrowth = kib(pairs.games, &Run::anonGrowth);
+    const double floorGrowth = kib(pairs.floors, &Run::rssGrowth);
+    std::ostringstream text;
+    text << "Memory: the warm-up, the first " << first << " of the steady state, added "
+         << format(gameWarmUp, 0) << " KiB to the game's resident size and "
+         << format(kib(pairs.floors, &Run::rssWarmUp), 0) << " KiB to the floor's. Over the last "
+         << rest << " the game's grew by " << format(gameGrowth, 0) << " KiB and the floor's by "
+         << format(floorGrowth, 0) << " KiB, so the target, none over the last " << rest << ", "
+         << (gameGrowth <= 0 && floorGrowth <= 0 ? "is met" : "is not met") << ".\n\n";
+    if (gameWarmUp + gameGrowth > 0 && anonWarmUp == gameWarmUp && anonGrowth == gameGrowth) {
+        // With malloc's threshold held where it starts (GLIBC_TUNABLES=
+        // glibc.malloc.mmap_threshold=131072), the game read 103708 kB of VmRSS every 30 s from
+        // 10 s to 300 s; without it, its heap grew as a 1.5 MiB mapping of its own went away.
+        text << "All of the game's growth is anonymous memory, none of it the libraries' files or"
+                " memory shared with the X server. The game draws the same picture every frame;"
+                " the growth is its heap taking over large blocks: once the C library's malloc"
+                " frees a large block that had a mapping of its own, it raises its threshold and"
+                " from then on serves blocks of that size from the heap.\n\n";
+    } else if (gameWarmUp > 0 || gameGrowth > 0) {
+        text << "Of the game's growth, " << format(anonWarmUp, 0) << " KiB in the warm-up and "
+             << format(anonGrowth, 0)
+             << " KiB after it is anonymous memory; the rest is pages of the libraries' files and"
+                " memory shared with the X server.\n\n";
+    }
+    text << "Resident size (MiB) at the start of the steady state and after each " << first
+         << ": the game " << rssLevelsOf(pairs.games) << "; the floor " << rssLevelsOf(pairs.floors)
+         << ".\n";
+    return text.str();
 }
 
 // The model of the machine's processor, as the kernel names it.
@@ -416,9 +544,13 @@ std::string method(const Settings& settings)
          << " Left and Right presses through XTEST,"
             " at random moments across a tick, each timed until a one-pixel read-back just"
             " inside the paddle's new side shows cyan.\n"
-         << "- Memory: VmHWM from `/proc/PID/status` at the end; VmRSS read once a second"
-            " through the steady state, its growth taken between the medians of the first"
-            " and the last readings.\n\n"
+         << "- Memory: VmHWM from `/proc/PID/status` at the end; VmRSS and its anonymous part,"
+            " RssAnon, read every "
+         << inWords(settings.rssEvery)
+         << " through the steady state. Each level is the median of a few readings from that"
+            " moment on, the last the median of the last few; the warm-up's growth is taken"
+            " from the level at the start to the level after the first "
+         << inWords(rssWarmUpSpan(settings)) << ", the growth after it from there to the end.\n\n"
          << "The floor (`bench/floor.cpp`) has the game's GLUT start-up, window, timer and"
             " full-screen size, and a frame that only clears and swaps.\n";
     if (settings.mode != "long") {
@@ -428,15 +560,15 @@ std::string method(const Settings& settings)
     return text.str();
 }
 
-// Writes the table as a Markdown page, with what it was measured on and how.
-void writeReport(const Settings& settings, const Pairs& pairs, const std::string& table)
+// Writes the figures as a Markdown page, with what they were measured on and how.
+void writeReport(const Settings& settings, const Pairs& pairs, const std::string& figures)
 {
     std::ofstream out(settings.output);
     // The tag is split so that REUSE does not read it as this file's own licence.
     out << "<!-- SPDX-"
            "License-Identifier: MIT -->\n"
         << "# Benchmarks\n\n"
-        << conditions(settings, pairs.floors.front().renderer) << table << "\n"
+        << conditions(settings, pairs.floors.front().renderer) << figures << "\n"
         << method(settings);
 }
 
@@ -468,6 +600,7 @@ void useShortMode(Settings& settings)
     settings.pairs = 1;
     settings.warmUp = 1s;
     settings.measure = 2s;
+    settings.rssEvery = 200ms;  // its fifths are 0.4 s, shorter than a second
     settings.presses = 10;
 }
 
@@ -536,14 +669,14 @@ std::optional<int> parse(int argc, char** argv, Settings& settings)
 
 }  // namespace
 
-// Measures every pair, prints the table and writes the report if asked; 1 if a measure is missing.
+// Measures every pair, prints the figures and writes the report if asked; 1 if one is missing.
 int main(int argc, char** argv)
 {
     Settings settings;
     if (const std::optional<int> status = parse(argc, argv, settings)) return *status;
     const Pairs pairs = measurePairs(settings);
-    const std::string table = summarise(pairs);
-    std::printf("%s", table.c_str());
-    if (!settings.output.empty()) writeReport(settings, pairs, table);
+    const std::string figures = summarise(settings, pairs) + "\n" + rssNote(settings, pairs);
+    std::printf("%s", figures.c_str());
+    if (!settings.output.empty()) writeReport(settings, pairs, figures);
     return allComplete(pairs) ? 0 : 1;
 }

@@ -110,7 +110,7 @@ root_apt_options() {
 # there what it would otherwise download again. A script sets root_log, calls
 # root_begin, and calls root_end when it ends.
 root_cache=/var/cache/tarvik-roots
-root_log=/dev/null root_work="" root_child="" root_binfmt="" root_tar=""
+root_log=/dev/null root_work="" root_child="" root_i386="" root_tar=""
 
 # Makes the work directory of this run's roots.
 root_begin() {
@@ -122,11 +122,11 @@ root_begin() {
 root_end() {
     [ -z "$root_child" ] || { kill -KILL "$root_child" 2>/dev/null; wait "$root_child" 2>/dev/null || true; }
     [ -z "$root_work" ] || remove_work_dir "$root_work"
-    if [ -n "$root_binfmt" ]; then
+    if [ -n "$root_i386" ]; then
         rm -f "$i386_users/$$"
         (flock 9 && i386_in_use) 9>"$i386_users/lock" || true
     fi
-    root_child="" root_work="" root_binfmt=""
+    root_child="" root_work="" root_i386=""
 }
 
 # Runs a command in mount, PID and UTS namespaces of its own, its output
@@ -288,7 +288,7 @@ use_emulators() {
                     >/proc/sys/fs/binfmt_misc/register
                 touch "$i386_users/$$"
             ) 9>"$i386_users/lock"
-            root_binfmt=i386
+            root_i386=yes
         fi
         arch-test "$one" >/dev/null 2>&1 || { echo "this machine cannot run $one programs, even with qemu-user" >&2; return 1; }
     done

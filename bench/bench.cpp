@@ -473,7 +473,10 @@ std::string rssNote(const Settings& settings, const Pairs& pairs)
          << rest << " the game's grew by " << format(gameGrowth, 0) << " KiB and the floor's by "
          << format(floorGrowth, 0) << " KiB, so the target, none over the last " << rest << ", "
          << (gameGrowth <= 0 && floorGrowth <= 0 ? "is met" : "is not met") << ".\n\n";
-    if (gameWarmUp + gameGrowth > 0 && anonWarmUp == gameWarmUp && anonGrowth == gameGrowth) {
+    // The C library's malloc starts by giving blocks of 128 KiB and more mappings of their own;
+    // a growth smaller than one such block is not the heap taking them over.
+    const bool heapTakesOver = gameWarmUp + gameGrowth >= 128;
+    if (heapTakesOver && anonWarmUp == gameWarmUp && anonGrowth == gameGrowth) {
         // With malloc's threshold held where it starts (GLIBC_TUNABLES=
         // glibc.malloc.mmap_threshold=131072), the game read 103708 kB of VmRSS every 30 s from
         // 10 s to 300 s; without it, its heap grew as a 1.5 MiB mapping of its own went away.
@@ -483,10 +486,12 @@ std::string rssNote(const Settings& settings, const Pairs& pairs)
                 " frees a large block that had a mapping of its own, it raises its threshold and"
                 " from then on serves blocks of that size from the heap.\n\n";
     } else if (gameWarmUp > 0 || gameGrowth > 0) {
-        text << "Of the game's growth, " << format(anonWarmUp, 0) << " KiB in the warm-up and "
-             << format(anonGrowth, 0)
-             << " KiB after it is anonymous memory; the rest is pages of the libraries' files and"
-                " memory shared with the X server.\n\n";
+        text << "Of the game's growth, anonymous memory makes " << format(anonWarmUp, 0)
+             << " KiB in the warm-up and " << format(anonGrowth, 0)
+             << " KiB after it; pages of the libraries' files and memory shared with the X server"
+                " make "
+             << format(gameWarmUp - anonWarmUp, 0) << " KiB and "
+             << format(gameGrowth - anonGrowth, 0) << " KiB.\n\n";
     }
     text << "Resident size (MiB) at the start of the steady state and after each " << first
          << ": the game " << rssLevelsOf(pairs.games) << "; the floor " << rssLevelsOf(pairs.floors)

@@ -75,21 +75,21 @@ release_name() {
 }
 
 # The sources of a root of a Debian release, one a line as mmdebstrap takes
-# them, from the archives this machine's apt uses: the release, and but for
-# unstable its updates and security suites. A cross root (second argument
-# "cross") keeps to the release and its updates: each Multi-Arch: same library
-# must be at one version for both architectures, and a security update may
-# come for this machine's before the foreign one's (bookworm-security has been
-# seen without any s390x package). Prints nothing if apt has none.
+# them, from the archive this machine's apt uses: the release and, but for
+# unstable, its updates suite, as its point releases ship it. The security
+# suite is left out. It is mirrored apart and has been seen out of step, both
+# with itself (an index that does not match its signed Release, "File has
+# unexpected size") and with the release (bookworm-security without any s390x
+# package, where a cross root needs each Multi-Arch: same library at one
+# version for both architectures); a root must not fail on either. This
+# machine's own suite runs with it. Prints nothing if apt has no archive.
 root_sources() {
-    local mirror security
+    local mirror
     mirror=$(archive no '-security$')
-    security=$(archive yes '-security$')
     [ -n "$mirror" ] || return 0
     echo "deb $mirror $1 main"
     case $1 in unstable | sid) return 0 ;; esac
     echo "deb $mirror $1-updates main"
-    [ -z "$security" ] || [ "${2:-}" = cross ] || echo "deb $security $1-security main"
 }
 
 # The apt options of this machine that a root must keep, as mmdebstrap options,
@@ -144,13 +144,12 @@ isolated() {
 
 # Sets root_tar to the path of the root of RELEASE and ARCH that mmdebstrap
 # makes with the given options, a --variant among them, making it unless the
-# cache holds one made the same way in the last days. FLAVOUR names the root among those
-# of the same release and architecture (minbase, buildd, tools...); a flavour
-# that ends in "cross" gets cross sources (see root_sources).
+# cache holds one made the same way in the last days. FLAVOUR names the root
+# among those of the same release and architecture (minbase, buildd, tools...).
 root_tarball() {
     local flavour=$1 release=$2 arch=$3 sources options recipe tarball packages made lock
     shift 3
-    mapfile -t sources < <(root_sources "$release" "${flavour##*-}")
+    mapfile -t sources < <(root_sources "$release")
     mapfile -t options < <(root_apt_options)
     # apt checks an https archive's certificate against ca-certificates.
     [[ ${sources[*]} != *https://* ]] || options+=(--include=ca-certificates)

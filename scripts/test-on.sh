@@ -61,12 +61,12 @@ trap cleanup EXIT && trap 'exit 130' INT && trap 'exit 143' TERM
 install_groups roots >>"$root_log" 2>&1
 [ "$arch" = "$host" ] || install_groups emulation >>"$root_log" 2>&1
 # The root's architecture, the personality it runs under, and the default command.
-root_arch=$arch personality=() command=scripts/test.sh flavour=minbase
+root_arch=$arch personality=() command=scripts/test.sh
 if [ "$arch" = i386 ] && [ "$host" = amd64 ] && [ "$(i386_way)" = native ]; then
     say "i386: native, this kernel runs 32-bit x86 programs: an i386 root under setarch i686"
     personality=(setarch i686)
 elif [ "$arch" != "$host" ]; then
-    root_arch=$host command="scripts/test-cross.sh ${arch//,/ }" flavour=minbase-cross
+    root_arch=$host command="scripts/test-cross.sh ${arch//,/ }"
     [[ ,$arch, != *,i386,* ]] || say "i386: emulated under qemu-user ($([ "${TARVIK_EMULATE_I386:-0}" = 1 ] &&
         echo "TARVIK_EMULATE_I386=1" || echo "this kernel runs no 32-bit x86 program")), cross-built in an $host root"
     use_emulators ${arch//,/ } 2> >(tee -a "$root_log" >&2)
@@ -76,7 +76,7 @@ say "full log: $root_log"
 
 root_begin
 start=$SECONDS
-root_tarball "$flavour" "$release" "$root_arch" --variant=minbase
+root_tarball minbase "$release" "$root_arch" --variant=minbase
 root_unpack root "$root_tar"
 root=$root_work/root
 head=$(git -c safe.directory="$project_dir" -C "$project_dir" rev-parse HEAD)

@@ -67,8 +67,12 @@ if [ "$arch" = i386 ] && [ "$host" = amd64 ] && [ "$(i386_way)" = native ]; then
     personality=(setarch i686)
 elif [ "$arch" != "$host" ]; then
     root_arch=$host command="scripts/test-cross.sh ${arch//,/ }"
-    [[ ,$arch, != *,i386,* ]] || say "i386: emulated under qemu-user ($([ "${TARVIK_EMULATE_I386:-0}" = 1 ] &&
-        echo "TARVIK_EMULATE_I386=1" || echo "this kernel runs no 32-bit x86 program")), cross-built in an $host root"
+    if [[ ,$arch, == *,i386,* ]]; then
+        if [ "${TARVIK_EMULATE_I386:-0}" = 1 ]; then why="TARVIK_EMULATE_I386=1"
+        elif [ "$(i386_way)" = native ]; then why="asked for beside other architectures"
+        else why="this kernel runs no 32-bit x86 program"; fi
+        say "i386: emulated under qemu-user ($why), cross-built in an $host root"
+    fi
     use_emulators ${arch//,/ } 2> >(tee -a "$root_log" >&2)
 fi
 command=${2:-$command}

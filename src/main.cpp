@@ -5,6 +5,7 @@
 
 #include <GL/freeglut_ext.h>  // glutExit; after glut.h, which it builds on
 
+#include <csignal>
 #include <cstdlib>
 
 namespace {
@@ -120,6 +121,10 @@ void handleSpecialKeyReleased(int key, int /*x*/, int /*y*/)
 // Opens the full-screen window, wires every handler to GLUT and hands over to its loop.
 int main(int argc, char** argv)
 {
+    // A write to an X server that has gone would raise SIGPIPE and end the game
+    // silently. Ignored, the write fails instead, and Xlib reports the lost
+    // connection and exits with status 1, as when a read finds it first.
+    std::signal(SIGPIPE, SIG_IGN);
     glutInit(&argc, argv);
     glutInitDisplayMode(GLUT_DOUBLE | GLUT_RGB | GLUT_DEPTH);
     glutInitWindowSize(windowSize, windowSize);

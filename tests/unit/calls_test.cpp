@@ -12,6 +12,7 @@
 
 #include <array>
 #include <cmath>
+#include <csignal>
 #include <set>
 
 int tarvikMain(int argc, char** argv);  // the program's main, renamed for this test
@@ -52,19 +53,23 @@ Calls callsOf(Operation operation)
 }
 
 // Starts the program once per process, as GLUT would see it, and gives the
-// start-up's calls and the command line it was given.
+// start-up's calls, the command line it was given and whether it left SIGPIPE
+// ignored (it starts at the default, which ends the process).
 struct StartUp {
     char name[7] = "tarvik";
     char option[10] = "-iconic";
     char* argv[3] = {name, option, nullptr};
     int status = 0;
     Calls calls;
+    bool sigpipeIgnored = false;
 
     StartUp()
     {
+        std::signal(SIGPIPE, SIG_DFL);
         recorder::clear();
         status = tarvikMain(2, argv);
         calls = recorder::calls();
+        sigpipeIgnored = std::signal(SIGPIPE, SIG_IGN) == SIG_IGN;
     }
 };
 
@@ -172,6 +177,13 @@ TEST(StartUpTest, RegistersEveryHandlerInOrderThenEntersTheLoop)
     EXPECT_EQ(started.status, 0);
     EXPECT_EQ(recorder::initArgVector(), started.argv) << "the command line goes to GLUT whole";
     EXPECT_EQ(GLUT_DOUBLE | GLUT_RGB | GLUT_DEPTH, 18);
+}
+
+// A write to an X server that has gone must fail, for Xlib to report it and
+// exit with status 1, rather than end the game silently by the signal.
+TEST(StartUpTest, IgnoresSigpipeSoALostServerIsReportedNotFatal)
+{
+    EXPECT_TRUE(startUp().sigpipeIgnored);
 }
 
 TEST(StartUpTest, GameStateBeginsCentredWithNoKeyHeld)

@@ -1,18 +1,20 @@
 // SPDX-License-Identifier: MIT
-// Measures the game side by side with the floor program on a virtual desktop:
-// frames delivered and their pacing, CPU per frame, start-up, key-to-picture
-// latency and memory. Prints one table and a note on memory, and writes them,
-// with the machine's description, as Markdown.
+// Measures the game beside the floor program on virtual desktops: frames delivered and their
+// pacing, CPU per frame, start-up, key-to-picture latency and memory. Prints one table and a
+// note on memory, and writes them, with the machine's description and its load over the run,
+// as Markdown, with the data behind its plots beside the page.
 //
 // usage: bench [--short | --long] [--pairs N] [--size WIDTHxHEIGHT] [--output FILE.md]
 //              [--game PROGRAM] [--floor PROGRAM]
 //        bench --help
 //
 //   --short                one short pair of runs, only to prove the benchmark works
-//   --long                 one pair with five minutes of steady state, for memory growth
+//   --long                 30 minutes of the game, the floor and the game with malloc's
+//                          threshold fixed, side by side, for memory growth
 //   --pairs N              how many pairs of runs, each the game then the floor
 //   --size WIDTHxHEIGHT    the size of each virtual screen, in pixels
-//   --output FILE.md       also writes the table, with how it was measured, as Markdown
+//   --output FILE.md       also writes the table, with how it was measured, as Markdown, and
+//                          the data of its plots as FILE-*.tsv
 //   --game PROGRAM         measures this game instead of the one built beside the benchmark
 //   --floor PROGRAM        measures this floor instead of the one built beside the benchmark
 //   --help                 prints this and ends
@@ -34,7 +36,9 @@
 #include <cstring>
 #include <ctime>
 #include <fstream>
+#include <functional>
 #include <limits>
+#include <memory>
 #include <optional>
 #include <random>
 #include <sstream>
@@ -50,23 +54,38 @@ constexpr const char* usage =
     "       bench --help\n"
     "\n"
     "  --short                one short pair of runs, only to prove the benchmark works\n"
-    "  --long                 one pair with five minutes of steady state, for memory growth\n"
+    "  --long                 30 minutes of the game, the floor and the game with malloc's\n"
+    "                         threshold fixed, side by side, for memory growth\n"
     "  --pairs N              how many pairs of runs, each the game then the floor\n"
     "  --size WIDTHxHEIGHT    the size of each virtual screen, in pixels\n"
-    "  --output FILE.md       also writes the table, with how it was measured, as Markdown\n"
+    "  --output FILE.md       also writes the table, with how it was measured, as Markdown, and\n"
+    "                         the data of its plots as FILE-*.tsv\n"
     "  --game PROGRAM         measures this game instead of the one built beside the benchmark\n"
     "  --floor PROGRAM        measures this floor instead of the one built beside the benchmark\n"
     "  --help                 prints this and ends\n";
 
 constexpr double none = std::numeric_limits<double>::quiet_NaN();  // a measure that does not apply
+constexpr double pageKiB = 4;           // the smallest growth of a resident size
+constexpr const char* fixedThreshold =  // malloc's mmap threshold held where it starts
+    "GLIBC_TUNABLES=glibc.malloc.mmap_threshold=131072";
+
+// One program that the benchmark runs.
+struct Subject {
+    std::string label;  // its column in the table
+    std::string program;
+    bool isGame;                           // it has a board to show and a paddle to move
+    std::vector<std::string> environment;  // added to the swap tracer's
+};
 
 struct Settings {
     int pairs = 9;
     int width = 1920, height = 1080;
     std::chrono::seconds warmUp{3};          // before the steady state is measured
     std::chrono::seconds measure{10};        // the steady state
+    std::chrono::seconds judged{0};          // the end of it whose memory growth is judged
     std::chrono::milliseconds rssEvery{1s};  // between readings of the resident size
     int presses = 60;                        // key-to-picture samples, half Left, half Right
+    bool sideBySide = false;                 // every subject at once, rather than in turn
     std::string mode = "full";
     std::string output;
     std::string game = TARVIK_PROGRAM, floor = FLOOR_PROGRAM;
@@ -76,11 +95,13 @@ struct Settings {
 struct Run {
     double fps = none, intervalMedian = none, intervalP95 = none, intervalMax = none;
     double cpuPerFrame = none, firstSwap = none, boardShown = none;
-    double latencyMedian = none, latencyP95 = none;
+    double latencyMedian = none, latencyP95 = none, latencyBound = none, latencyMargin = none;
     double peakRss = none;
-    double rssWarmUp = none, rssGrowth = none;    // KiB, over the first fifth and after it
+    double rssWarmUp = none, rssGrowth = none;    // KiB, before and over the judged span
     double anonWarmUp = none, anonGrowth = none;  // KiB, the anonymous memory in each
-    std::vector<double> rssLevels;  // MiB, at the start and at each fifth of the steady state
+    double rssSlope = none;                       // KiB an hour over the judged span
+    std::vector<double> intervals, latencies;     // ms, every frame's and every press's
+    std::vector<double> rss;                      // MiB, every reading of the steady state
     std::string renderer;
     bool complete = true;  // false if any measure could not be taken
 };
@@ -92,22 +113,49 @@ struct SteadyState {
     std::vector<double> rss, anon;  // MiB, VmRSS and RssAnon, read at even steps from start to end
 };
 
-// Every pair's two runs, and the game's CPU per frame over the floor's in each.
-struct Pairs {
-    std::vector<Run> games, floors;
-    std::vector<double> cpuRatios;
+// The machine's own load over the steady state, whatever ran on it.
+struct Load {
+    double busyShare = none;                         // of all its processors' time
+    double averageLeast = none, averageMost = none;  // the kernel's 1-minute load average
+};
+
+// Every run of every subject, in the order of the subjects, and the machine's load.
+struct Results {
+    std::vector<std::vector<Run>> runs;  // runs[subject][pair]
+    std::vector<double> cpuRatios;       // the game's CPU per frame over the floor's, a pair each
+    std::vector<Load> loads;             // one a pair
 };
 
 // One of the figures of a run.
 using Measure = double Run::*;
+
+// What a figure is held to: a bound that the game's own code decides, or nothing for a
+// figure that only describes.
+struct Target {
+    std::string text;
+    std::function<bool(double)> holds;
+};
 
 // One line of the table: a measure, how it is shown and what it is held to.
 struct Row {
     std::string what;
     Measure measure;
     int decimals;
-    std::string target;
+    Target target;
 };
+
+// The programs measured in each mode: the game and the floor, and in the long mode the game
+// again with malloc's threshold fixed, to show what the allocator's warm-up is.
+std::vector<Subject> subjectsOf(const Settings& settings)
+{
+    std::vector<Subject> subjects = {{"tarvik", settings.game, true, {}},
+                                     {"floor", settings.floor, false, {}}};
+    if (settings.mode == "long") {
+        subjects.push_back(
+            {"tarvik, malloc threshold fixed", settings.game, true, {fixedThreshold}});
+    }
+    return subjects;
+}
 
 // How many readings of the resident size the steady state gives, its first and its last.
 size_t rssReadings(const Settings& settings)
@@ -115,9 +163,11 @@ size_t rssReadings(const Settings& settings)
     return static_cast<size_t>(std::chrono::milliseconds(settings.measure) / settings.rssEvery) + 1;
 }
 
-// The first fifth of the steady state, a minute in the long mode: memory's warm-up.
+// The start of the memory's judged span: after the first fifth of the steady state, or what
+// the mode leaves it.
 std::chrono::milliseconds rssWarmUpSpan(const Settings& settings)
 {
+    if (settings.judged > 0s) return settings.measure - settings.judged;
     return settings.rssEvery * static_cast<long>((rssReadings(settings) - 1) / 5);
 }
 
@@ -133,26 +183,56 @@ std::string inWords(std::chrono::milliseconds length)
     return text;
 }
 
-// The rows of the table, the memory's named after the spans they cover.
+// A target of at least or under a bound.
+Target atLeast(double bound)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "at least %g", bound);
+    return {text, [bound](double value) { return value >= bound; }};
+}
+Target under(double bound)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "under %g", bound);
+    return {text, [bound](double value) { return value < bound; }};
+}
+
+// The rows of the table. Frames, pacing, start-up and keys are the game's own code: its timer,
+// its start and its key handlers. Its CPU per frame is what llvmpipe takes to fill the fixed
+// scene, so it describes. Memory is judged where it is watched long enough to tell a warm-up
+// from a leak, in the long mode.
 std::vector<Row> rowsOf(const Settings& settings)
 {
     const std::string first = inWords(rssWarmUpSpan(settings));
     const std::string rest = inWords(settings.measure - rssWarmUpSpan(settings));
-    return {
-        {"frames per second", &Run::fps, 1, "at least 39"},
-        {"frame interval, median (ms)", &Run::intervalMedian, 1, ""},
-        {"frame interval, p95 (ms)", &Run::intervalP95, 1, "under 30"},
-        {"frame interval, max (ms)", &Run::intervalMax, 1, ""},
-        {"CPU per frame (ms)", &Run::cpuPerFrame, 2, "game at most 1.5 x floor"},
-        {"start-up to first swap (ms)", &Run::firstSwap, 0, ""},
-        {"start-up to the board on screen (ms)", &Run::boardShown, 0, ""},
-        {"key to picture, median (ms)", &Run::latencyMedian, 1, ""},
-        {"key to picture, p95 (ms)", &Run::latencyP95, 1, "under 50"},
-        {"peak RSS (MiB)", &Run::peakRss, 1, ""},
-        {"RSS growth in the first " + first + ", the warm-up (KiB)", &Run::rssWarmUp, 0, ""},
-        {"RSS growth after the first " + first + " (KiB)", &Run::rssGrowth, 0,
-         "none over the last " + rest},
+    std::vector<Row> rows = {
+        {"frames per second", &Run::fps, 1, atLeast(39)},
+        {"frame interval, median (ms)", &Run::intervalMedian, 1, {}},
+        {"frame interval, p95 (ms)", &Run::intervalP95, 1, under(30)},
+        {"frame interval, max (ms)", &Run::intervalMax, 1, {}},
+        {"CPU per frame (ms)", &Run::cpuPerFrame, 2, {}},
+        {"start-up to first swap (ms)", &Run::firstSwap, 0, {}},
+        {"start-up to the board on screen (ms)", &Run::boardShown, 0, under(1000)},
+        {"key to picture, median (ms)", &Run::latencyMedian, 1, {}},
+        {"key to picture, p95 (ms)", &Run::latencyP95, 1, under(50)},
+        {"key to picture, bound: frame interval p95 + CPU per frame (ms)",
+         &Run::latencyBound,
+         1,
+         {}},
+        {"key to picture, p95 under its bound by (ms)", &Run::latencyMargin, 1, {}},
+        {"peak RSS (MiB)", &Run::peakRss, 1, {}},
+        {"RSS growth in the first " + first + ", the warm-up (KiB)", &Run::rssWarmUp, 0, {}},
+        {"RSS growth over the last " + rest + " (KiB)", &Run::rssGrowth, 0, {}},
     };
+    if (settings.judged > 0s) {
+        // No page added over the judged span: a slope under one page over its length.
+        const double hours =
+            std::chrono::duration<double, std::ratio<3600>>(settings.judged).count();
+        Target flat = under(pageKiB / hours);
+        flat.text += " (one page in " + rest + ")";
+        rows.push_back({"RSS slope over the last " + rest + " (KiB/h)", &Run::rssSlope, 0, flat});
+    }
+    return rows;
 }
 
 // The value that the given share of the values is at or below, or none if there are none.
@@ -179,6 +259,29 @@ double cpuMs(int pid)
         if (i == 14 || i == 15) ticks += std::stod(field);  // utime, stime
     }
     return ticks * 1000.0 / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+// The machine's processor time so far, busy and in all, in ticks, from /proc/stat.
+std::pair<double, double> machineTicks()
+{
+    std::ifstream in("/proc/stat");
+    std::string cpu;
+    double busy = 0, all = 0, value = 0;
+    in >> cpu;
+    for (int field = 0; field < 8 && in >> value; ++field) {
+        all += value;
+        if (field != 3 && field != 4) busy += value;  // idle and iowait are not busy
+    }
+    return {busy, all};
+}
+
+// The kernel's load average over the last minute.
+double loadAverage()
+{
+    std::ifstream in("/proc/loadavg");
+    double average = none;
+    in >> average;
+    return average;
 }
 
 // A line of /proc/PID/status such as VmHWM, in MiB.
@@ -211,13 +314,6 @@ double boardShownMs(const VirtualScreen& screen, long long started)
     return shown > 0 ? static_cast<double>(shown - started) / 1e6 : none;
 }
 
-// Waits out the time the program is given to settle after its start.
-void settle(long long started, std::chrono::seconds warmUp)
-{
-    std::this_thread::sleep_until(
-        std::chrono::steady_clock::time_point(std::chrono::nanoseconds(started) + warmUp));
-}
-
 // Reads the resident size and its anonymous part into the steady state.
 void readRss(int pid, SteadyState& steady)
 {
@@ -225,19 +321,36 @@ void readRss(int pid, SteadyState& steady)
     steady.anon.push_back(statusMiB(pid, "RssAnon"));
 }
 
-// Watches the steady state: its ends, the CPU used over it and the resident size at every step.
-SteadyState sampleSteadyState(int pid, const Settings& settings)
+// Watches the steady state of every process at once: its ends, the CPU each used over it and
+// the resident sizes at every step; and the machine's load meanwhile.
+std::vector<SteadyState> sampleSteadyStates(const std::vector<int>& pids, const Settings& settings,
+                                            Load& load)
 {
-    SteadyState steady;
-    steady.from = monotonicNs();
-    steady.cpuFrom = cpuMs(pid);
-    for (size_t step = 1; step < rssReadings(settings); ++step) {
-        readRss(pid, steady);
-        std::this_thread::sleep_for(settings.rssEvery);
+    std::vector<SteadyState> steady(pids.size());
+    const auto [busyFrom, allFrom] = machineTicks();
+    std::vector<double> averages;
+    const auto readAll = [&] {
+        for (size_t i = 0; i < pids.size(); ++i) readRss(pids[i], steady[i]);
+        averages.push_back(loadAverage());
+    };
+    for (size_t i = 0; i < pids.size(); ++i) {
+        steady[i].from = monotonicNs();
+        steady[i].cpuFrom = cpuMs(pids[i]);
     }
-    steady.to = monotonicNs();
-    steady.cpuTo = cpuMs(pid);
-    readRss(pid, steady);
+    const auto start = std::chrono::steady_clock::now();
+    for (size_t step = 1; step < rssReadings(settings); ++step) {
+        readAll();
+        std::this_thread::sleep_until(start + settings.rssEvery * static_cast<long>(step));
+    }
+    for (size_t i = 0; i < pids.size(); ++i) {
+        steady[i].to = monotonicNs();
+        steady[i].cpuTo = cpuMs(pids[i]);
+    }
+    readAll();
+    const auto [busyTo, allTo] = machineTicks();
+    load.busyShare = (busyTo - busyFrom) / (allTo - allFrom);
+    load.averageLeast = *std::min_element(averages.begin(), averages.end());
+    load.averageMost = *std::max_element(averages.begin(), averages.end());
     return steady;
 }
 
@@ -266,10 +379,10 @@ std::vector<double> keyLatencies(const VirtualScreen& screen, int presses)
 // Takes the key-to-picture figures into the run; false if some press never showed.
 bool measureKeys(const VirtualScreen& screen, int presses, Run& run)
 {
-    const std::vector<double> latencies = keyLatencies(screen, presses);
-    run.latencyMedian = median(latencies);
-    run.latencyP95 = percentile(latencies, 0.95);
-    const int missed = presses - static_cast<int>(latencies.size());
+    run.latencies = keyLatencies(screen, presses);
+    run.latencyMedian = median(run.latencies);
+    run.latencyP95 = percentile(run.latencies, 0.95);
+    const int missed = presses - static_cast<int>(run.latencies.size());
     if (missed > 0) {
         std::fprintf(stderr, "bench: %d of %d presses never showed\n", missed, presses);
         return false;
@@ -287,26 +400,38 @@ double levelAt(const std::vector<double>& readings, size_t at)
     return median({from, from + static_cast<std::ptrdiff_t>(window)});
 }
 
+// The least-squares slope of the readings from one of them to the last, in KiB an hour.
+double slopeKiBPerHour(const std::vector<double>& readings, size_t from,
+                       std::chrono::milliseconds every)
+{
+    const double count = static_cast<double>(readings.size() - from);
+    double sumX = 0, sumY = 0, sumXX = 0, sumXY = 0;
+    for (size_t i = from; i < readings.size(); ++i) {
+        const double x = static_cast<double>(i - from), y = readings[i] * 1024;
+        sumX += x, sumY += y, sumXX += x * x, sumXY += x * y;
+    }
+    const double perReading = (count * sumXY - sumX * sumY) / (count * sumXX - sumX * sumX);
+    return perReading * 3600000.0 / static_cast<double>(every.count());
+}
+
 // Takes the memory figures into the run from its readings of the resident size; false if some
 // reading failed.
-bool measureRss(const SteadyState& steady, Run& run)
+bool measureRss(const Settings& settings, const SteadyState& steady, Run& run)
 {
-    // The first fifth of the steady state, a minute in the long mode, is left out of the growth
-    // held to the target, as what a program takes while it warms up is no leak; what it adds
-    // is reported on its own.
-    const size_t fifth = (steady.rss.size() - 1) / 5;
+    // What a program takes while it warms up is no leak: the growth before the judged span is
+    // reported on its own.
+    const size_t judgedFrom = static_cast<size_t>(rssWarmUpSpan(settings) / settings.rssEvery);
     const size_t last = steady.rss.size() - 1;
     const auto growthKiB = [](const std::vector<double>& readings, size_t from, size_t to) {
         return (levelAt(readings, to) - levelAt(readings, from)) * 1024;
     };
-    run.rssWarmUp = growthKiB(steady.rss, 0, fifth);
-    run.rssGrowth = growthKiB(steady.rss, fifth, last);
-    run.anonWarmUp = growthKiB(steady.anon, 0, fifth);
-    run.anonGrowth = growthKiB(steady.anon, fifth, last);
-    for (size_t step = 0; step < 5; ++step) {
-        run.rssLevels.push_back(levelAt(steady.rss, step * fifth));
-    }
-    run.rssLevels.push_back(levelAt(steady.rss, last));
+    run.rss = steady.rss;
+    run.rssWarmUp = growthKiB(steady.rss, 0, judgedFrom);
+    run.rssGrowth = growthKiB(steady.rss, judgedFrom, last);
+    run.anonWarmUp = growthKiB(steady.anon, 0, judgedFrom);
+    run.anonGrowth = growthKiB(steady.anon, judgedFrom, last);
+    if (settings.judged > 0s)
+        run.rssSlope = slopeKiBPerHour(steady.rss, judgedFrom, settings.rssEvery);
     const auto read = [](const std::vector<double>& readings) {
         return std::none_of(readings.begin(), readings.end(),
                             [](double v) { return std::isnan(v); });
@@ -327,15 +452,15 @@ bool endWithEscape(const VirtualScreen& screen, Process& process, const std::str
 bool measureFrames(const std::vector<long long>& stamps, const SteadyState& steady,
                    long long started, Run& run)
 {
-    std::vector<double> intervals;
     size_t frames = 0;
     for (size_t i = 0; i < stamps.size(); ++i) {
         if (stamps[i] < steady.from || stamps[i] > steady.to) continue;
         ++frames;
         if (i > 0 && stamps[i - 1] >= steady.from) {
-            intervals.push_back(static_cast<double>(stamps[i] - stamps[i - 1]) / 1e6);
+            run.intervals.push_back(static_cast<double>(stamps[i] - stamps[i - 1]) / 1e6);
         }
     }
+    const std::vector<double>& intervals = run.intervals;
     if (!stamps.empty()) run.firstSwap = static_cast<double>(stamps.front() - started) / 1e6;
     run.fps = static_cast<double>(frames) / (static_cast<double>(steady.to - steady.from) / 1e9);
     run.intervalMedian = median(intervals);
@@ -344,6 +469,10 @@ bool measureFrames(const std::vector<long long>& stamps, const SteadyState& stea
         intervals.empty() ? none : *std::max_element(intervals.begin(), intervals.end());
     run.cpuPerFrame =
         frames > 0 ? (steady.cpuTo - steady.cpuFrom) / static_cast<double>(frames) : none;
+    // A press waits for the next tick, at most one frame interval, then for that frame's draw
+    // and swap, which its CPU time stands for.
+    if (!run.latencies.empty()) run.latencyBound = run.intervalP95 + run.cpuPerFrame;
+    run.latencyMargin = run.latencyBound - run.latencyP95;
     return frames > 0;
 }
 
@@ -356,48 +485,105 @@ std::string rendererOf(const Process& process)
     return errors.substr(at + 10, errors.find('\n', at) - at - 10);
 }
 
-// Runs the program once on a screen of its own and takes every measure that applies to it.
-Run measure(const Settings& settings, const std::string& program, bool isGame)
-{
+// One program started on a screen of its own, with what its run gives.
+struct Launch {
+    const Subject* subject;
+    std::unique_ptr<VirtualScreen> screen;
+    std::string log;  // where the swap tracer writes its stamps
+    long long started;
+    std::unique_ptr<Process> process;
     Run run;
-    VirtualScreen screen(settings.width, settings.height);
-    const std::string log = "/tmp/tarvik-bench-" + std::to_string(getpid()) + ".swaps";
-    const long long started = monotonicNs();
-    Process process({program}, screen.name(), {"LD_PRELOAD=" SWAP_TRACE, "TARVIK_SWAP_LOG=" + log});
-    if (isGame) run.boardShown = boardShownMs(screen, started);
-    settle(started, settings.warmUp);
+};
 
-    const SteadyState steady = sampleSteadyState(process.pid(), settings);
-    if (isGame && !measureKeys(screen, settings.presses, run)) run.complete = false;
-    run.peakRss = statusMiB(process.pid(), "VmHWM");
-    if (!measureRss(steady, run)) {
-        std::fprintf(stderr, "bench: %s's resident size could not be read\n", program.c_str());
-        run.complete = false;
+// Runs the programs at once, each on a screen of its own, and takes every measure that
+// applies to each.
+std::vector<Run> measure(const Settings& settings, const std::vector<const Subject*>& subjects,
+                         Load& load)
+{
+    std::vector<Launch> launches;
+    for (const Subject* subject : subjects) {
+        Launch launch{subject,
+                      std::make_unique<VirtualScreen>(settings.width, settings.height),
+                      "/tmp/tarvik-bench-" + std::to_string(getpid()) + "-" +
+                          std::to_string(launches.size()) + ".swaps",
+                      monotonicNs(),
+                      nullptr,
+                      {}};
+        std::vector<std::string> environment = {"LD_PRELOAD=" SWAP_TRACE,
+                                                "TARVIK_SWAP_LOG=" + launch.log};
+        environment.insert(environment.end(), subject->environment.begin(),
+                           subject->environment.end());
+        launch.process = std::make_unique<Process>(std::vector<std::string>{subject->program},
+                                                   launch.screen->name(), environment);
+        if (subject->isGame) launch.run.boardShown = boardShownMs(*launch.screen, launch.started);
+        launches.push_back(std::move(launch));
     }
-    if (!endWithEscape(screen, process, program)) run.complete = false;
+    std::this_thread::sleep_until(std::chrono::steady_clock::time_point(
+        std::chrono::nanoseconds(launches.back().started) + settings.warmUp));
 
-    const std::vector<long long> stamps = readStamps(log);
-    std::remove(log.c_str());
-    const bool framed = measureFrames(stamps, steady, started, run);
-    if (!framed || (isGame && std::isnan(run.boardShown))) {
-        std::fprintf(stderr, "bench: %s showed no frames\n", program.c_str());
-        run.complete = false;
+    std::vector<int> pids;
+    for (const Launch& launch : launches) pids.push_back(launch.process->pid());
+    const std::vector<SteadyState> steady = sampleSteadyStates(pids, settings, load);
+    std::vector<Run> runs;
+    for (size_t i = 0; i < launches.size(); ++i) {
+        Launch& launch = launches[i];
+        Run& run = launch.run;
+        const std::string& program = launch.subject->program;
+        if (launch.subject->isGame && !measureKeys(*launch.screen, settings.presses, run))
+            run.complete = false;
+        run.peakRss = statusMiB(launch.process->pid(), "VmHWM");
+        if (!measureRss(settings, steady[i], run)) {
+            std::fprintf(stderr, "bench: %s's resident size could not be read\n", program.c_str());
+            run.complete = false;
+        }
+        if (!endWithEscape(*launch.screen, *launch.process, program)) run.complete = false;
+
+        const std::vector<long long> stamps = readStamps(launch.log);
+        std::remove(launch.log.c_str());
+        const bool framed = measureFrames(stamps, steady[i], launch.started, run);
+        if (!framed || (launch.subject->isGame && std::isnan(run.boardShown))) {
+            std::fprintf(stderr, "bench: %s showed no frames\n", program.c_str());
+            run.complete = false;
+        }
+        run.renderer = rendererOf(*launch.process);
+        runs.push_back(std::move(run));
     }
-    run.renderer = rendererOf(process);
-    return run;
+    return runs;
 }
 
-// Runs every pair, the game then the floor in each.
-Pairs measurePairs(const Settings& settings)
+// Runs every pair: the game then the floor in each, or every subject at once side by side.
+Results measureAll(const Settings& settings, const std::vector<Subject>& subjects)
 {
-    Pairs pairs;
+    Results results;
+    results.runs.resize(subjects.size());
     for (int pair = 1; pair <= settings.pairs; ++pair) {
         std::fprintf(stderr, "bench: pair %d of %d\n", pair, settings.pairs);
-        pairs.games.push_back(measure(settings, settings.game, true));
-        pairs.floors.push_back(measure(settings, settings.floor, false));
-        pairs.cpuRatios.push_back(pairs.games.back().cpuPerFrame / pairs.floors.back().cpuPerFrame);
+        std::vector<std::vector<const Subject*>> turns;
+        for (const Subject& subject : subjects) {
+            if (settings.sideBySide && !turns.empty())
+                turns.back().push_back(&subject);
+            else
+                turns.push_back({&subject});
+        }
+        std::vector<Load> loads;
+        size_t next = 0;
+        for (const auto& turn : turns) {
+            loads.emplace_back();
+            for (Run& run : measure(settings, turn, loads.back())) {
+                results.runs[next++].push_back(std::move(run));
+            }
+        }
+        Load load = loads.front();  // over the pair: the busier of its turns
+        for (const Load& each : loads) {
+            load.busyShare = std::max(load.busyShare, each.busyShare);
+            load.averageLeast = std::min(load.averageLeast, each.averageLeast);
+            load.averageMost = std::max(load.averageMost, each.averageMost);
+        }
+        results.loads.push_back(load);
+        results.cpuRatios.push_back(results.runs[0].back().cpuPerFrame /
+                                    results.runs[1].back().cpuPerFrame);
     }
-    return pairs;
+    return results;
 }
 
 // The median over the runs of one measure.
@@ -414,88 +600,97 @@ double medianOf(const std::vector<Run>& runs, Measure measure)
 std::string format(double value, int decimals)
 {
     if (std::isnan(value)) return "-";
+    const double shown = std::pow(10.0, decimals);
+    if (std::round(value * shown) == 0) value = 0;  // no "-0" for a value that rounds to zero
     char text[32];
     std::snprintf(text, sizeof text, "%.*f", decimals, value);
     return text;
 }
 
-// The table of figures in Markdown, each the median over the pairs.
-std::string summarise(const Settings& settings, const Pairs& pairs)
+// The table of figures in Markdown, each the median over the pairs, and the game's against its
+// target.
+std::string summarise(const Settings& settings, const std::vector<Subject>& subjects,
+                      const Results& results)
 {
-    const std::vector<double>& ratios = pairs.cpuRatios;
-    std::ostringstream table;
-    table << "| measure | tarvik | floor | target |\n|---|---|---|---|\n";
+    const std::vector<double>& ratios = results.cpuRatios;
+    std::ostringstream table, rule;
+    table << "| measure |";
+    rule << "|---|";
+    for (const Subject& subject : subjects) table << " " << subject.label << " |", rule << "---|";
+    table << " target | verdict |\n" << rule.str() << "---|---|\n";
+    std::string blanks;  // the other subjects' empty cells
+    for (size_t i = 1; i < subjects.size(); ++i) blanks += " |";
     for (const Row& row : rowsOf(settings)) {
-        table << "| " << row.what << " | "
-              << format(medianOf(pairs.games, row.measure), row.decimals) << " | "
-              << format(medianOf(pairs.floors, row.measure), row.decimals) << " | " << row.target
-              << " |\n";
+        table << "| " << row.what << " |";
+        for (const auto& runs : results.runs)
+            table << " " << format(medianOf(runs, row.measure), row.decimals) << " |";
+        const double game = medianOf(results.runs[0], row.measure);
+        const char* verdict = !row.target.holds        ? "description"
+                              : std::isnan(game)       ? "not measured"
+                              : row.target.holds(game) ? "met"
+                                                       : "not met";
+        table << " " << row.target.text << " | " << verdict << " |\n";
     }
-    table << "| CPU per frame, tarvik / floor | " << format(median(ratios), 2)
-          << " | | at most 1.5 |\n"
+    table << "| CPU per frame, tarvik / floor: what the scene costs on this renderer | "
+          << format(median(ratios), 2) << " |" << blanks << " | description |\n"
           << "| CPU per frame, tarvik / floor, lowest to highest pair | "
           << format(*std::min_element(ratios.begin(), ratios.end()), 2) << " to "
-          << format(*std::max_element(ratios.begin(), ratios.end()), 2) << " | | |\n";
+          << format(*std::max_element(ratios.begin(), ratios.end()), 2) << " |" << blanks
+          << " | description |\n";
     return table.str();
 }
 
-// The resident size at the start and at each fifth of the steady state, in MiB, each the median
-// over the runs.
-std::string rssLevelsOf(const std::vector<Run>& runs)
+// The resident size of the runs at each minute of the steady state, or at each fifth of a
+// shorter one, in MiB, as a list; from the first pair.
+std::string rssLevelsOf(const Settings& settings, const Run& run)
 {
+    const std::chrono::milliseconds step =
+        settings.measure >= 10min ? std::chrono::milliseconds(1min) : rssWarmUpSpan(settings);
+    const size_t every = std::max<size_t>(1, static_cast<size_t>(step / settings.rssEvery));
     std::string levels;
-    for (size_t step = 0; step < runs.front().rssLevels.size(); ++step) {
-        std::vector<double> values;
-        for (const Run& run : runs) values.push_back(run.rssLevels[step]);
-        levels += (step > 0 ? ", " : "") + format(median(values), 1);
+    for (size_t at = 0; at < run.rss.size(); at += every) {
+        levels += (at > 0 ? ", " : "") + format(run.rss[at], 1);
     }
     return levels;
 }
 
-// The paragraphs on memory under the table: what the warm-up adds, whether the growth after it
-// meets its target, and where the game's growth lies.
-std::string rssNote(const Settings& settings, const Pairs& pairs)
+// The paragraphs on memory under the table: what the warm-up adds and what makes it, whether
+// the judged growth meets its target, and the resident sizes over the run.
+std::string rssNote(const Settings& settings, const std::vector<Subject>& subjects,
+                    const Results& results)
 {
     const std::string first = inWords(rssWarmUpSpan(settings));
     const std::string rest = inWords(settings.measure - rssWarmUpSpan(settings));
-    const auto kib = [](const std::vector<Run>& runs, Measure measure) {
-        return std::round(medianOf(runs, measure));
+    const auto kib = [&](size_t subject, Measure measure) {
+        return std::round(medianOf(results.runs[subject], measure));
     };
-    const double gameWarmUp = kib(pairs.games, &Run::rssWarmUp);
-    const double gameGrowth = kib(pairs.games, &Run::rssGrowth);
-    const double anonWarmUp = kib(pairs.games, &Run::anonWarmUp);
-    const double anonGrowth = kib(pairs.games, &Run::anonGrowth);
-    const double floorGrowth = kib(pairs.floors, &Run::rssGrowth);
     std::ostringstream text;
-    text << "Memory: the warm-up, the first " << first << " of the steady state, added "
-         << format(gameWarmUp, 0) << " KiB to the game's resident size and "
-         << format(kib(pairs.floors, &Run::rssWarmUp), 0) << " KiB to the floor's. Over the last "
-         << rest << " the game's grew by " << format(gameGrowth, 0) << " KiB and the floor's by "
-         << format(floorGrowth, 0) << " KiB, so the target, none over the last " << rest << ", "
-         << (gameGrowth <= 0 && floorGrowth <= 0 ? "is met" : "is not met") << ".\n\n";
-    // The C library's malloc starts by giving blocks of 128 KiB and more mappings of their own;
-    // a growth smaller than one such block is not the heap taking them over.
-    const bool heapTakesOver = gameWarmUp + gameGrowth >= 128;
-    if (heapTakesOver && anonWarmUp == gameWarmUp && anonGrowth == gameGrowth) {
-        // With malloc's threshold held where it starts (GLIBC_TUNABLES=
-        // glibc.malloc.mmap_threshold=131072), the game read 103708 kB of VmRSS every 30 s from
-        // 10 s to 300 s; without it, its heap grew as a 1.5 MiB mapping of its own went away.
-        text << "All of the game's growth is anonymous memory, none of it the libraries' files or"
-                " memory shared with the X server. The game draws the same picture every frame;"
-                " the growth is its heap taking over large blocks: once the C library's malloc"
-                " frees a large block that had a mapping of its own, it raises its threshold and"
-                " from then on serves blocks of that size from the heap.\n\n";
-    } else if (gameWarmUp > 0 || gameGrowth > 0) {
-        text << "Of the game's growth, anonymous memory makes " << format(anonWarmUp, 0)
-             << " KiB in the warm-up and " << format(anonGrowth, 0)
-             << " KiB after it; pages of the libraries' files and memory shared with the X server"
-                " make "
-             << format(gameWarmUp - anonWarmUp, 0) << " KiB and "
-             << format(gameGrowth - anonGrowth, 0) << " KiB.\n\n";
+    text << "Memory: in the first " << first << " of the steady state, the warm-up, the game's"
+         << " resident size grew by " << format(kib(0, &Run::rssWarmUp), 0) << " KiB, "
+         << format(kib(0, &Run::anonWarmUp), 0) << " KiB of it anonymous memory; the floor's by "
+         << format(kib(1, &Run::rssWarmUp), 0) << " KiB. Over the last " << rest
+         << " the game's grew by " << format(kib(0, &Run::rssGrowth), 0) << " KiB ("
+         << format(kib(0, &Run::anonGrowth), 0) << " KiB anonymous) and the floor's by "
+         << format(kib(1, &Run::rssGrowth), 0) << " KiB.";
+    if (subjects.size() > 2) {
+        // The same game with malloc's threshold held: what it does not grow is the allocator's.
+        const auto whole = [&](size_t subject) {
+            return kib(subject, &Run::rssWarmUp) + kib(subject, &Run::rssGrowth);
+        };
+        text << " With malloc's mmap threshold fixed where it starts (`" << fixedThreshold
+             << "`), the game's resident size grew by " << format(whole(2), 0)
+             << " KiB over the whole steady state, against " << format(whole(0), 0)
+             << " KiB as it is: " << format(whole(0) - whole(2), 0)
+             << " KiB of the game's growth is the C library's malloc raising its threshold once it"
+                " frees a large block that had a mapping of its own, and serving blocks of that"
+                " size from its heap from then on.";
     }
-    text << "Resident size (MiB) at the start of the steady state and after each " << first
-         << ": the game " << rssLevelsOf(pairs.games) << "; the floor " << rssLevelsOf(pairs.floors)
-         << ".\n";
+    text << "\n\nResident size (MiB) at the start of the steady state and after each "
+         << (settings.measure >= 10min ? "minute" : first) << ", in the first pair:\n\n";
+    for (size_t i = 0; i < subjects.size(); ++i) {
+        text << "- " << subjects[i].label << ": " << rssLevelsOf(settings, results.runs[i][0])
+             << "\n";
+    }
     return text.str();
 }
 
@@ -519,17 +714,33 @@ std::string today()
     return text;
 }
 
-// The report's paragraphs on when, how long and on what machine it was measured.
-std::string conditions(const Settings& settings, const std::string& renderer)
+// The report's paragraphs on when, how long, on what machine and beside what load it was
+// measured: the load as the kernel counted it, whatever else ran.
+std::string conditions(const Settings& settings, const std::vector<Subject>& subjects,
+                       const Results& results, const std::string& renderer)
 {
+    double busy = 0, least = results.loads.front().averageLeast, most = 0;
+    for (const Load& load : results.loads) {
+        busy = std::max(busy, load.busyShare);
+        least = std::min(least, load.averageLeast);
+        most = std::max(most, load.averageMost);
+    }
     std::ostringstream text;
     text << "Measured by `scripts/bench.sh` on " << today() << " (" << settings.mode
-         << " mode): " << settings.pairs << " pair(s) of runs, the game then the floor, each on a "
-         << settings.width << " x " << settings.height << " Xvfb screen of its own with dwm, "
-         << settings.warmUp.count() << " s to settle, then " << settings.measure.count()
-         << " s of steady state measured.\n\n"
+         << " mode): " << settings.pairs << " pair(s) of runs, "
+         << (settings.sideBySide ? "every program side by side" : "the game then the floor")
+         << ", each on a " << settings.width << " x " << settings.height
+         << " Xvfb screen of its own with dwm, " << settings.warmUp.count() << " s to settle, then "
+         << inWords(settings.measure) << " of steady state measured. The"
+         << " programs: ";
+    for (size_t i = 0; i < subjects.size(); ++i) text << (i > 0 ? ", " : "") << subjects[i].label;
+    text << ".\n\n"
          << "Machine: " << cpuModel() << ", " << std::thread::hardware_concurrency()
-         << " cores; renderer: " << renderer << ".\n\n";
+         << " cores; renderer: " << renderer << ". Its load over the steady states, everything on"
+         << " it counted, the measured programs and their X servers too: its processors were busy"
+         << " " << format(busy * 100, 0) << "% of the time at the most, in the busiest "
+         << (settings.sideBySide ? "run" : "turn") << ", and the 1-minute load average stood"
+         << " between " << format(least, 2) << " and " << format(most, 2) << ".\n\n";
     return text.str();
 }
 
@@ -537,7 +748,8 @@ std::string conditions(const Settings& settings, const std::string& renderer)
 std::string method(const Settings& settings)
 {
     std::ostringstream text;
-    text << "Each figure is the median over the pairs. How they are taken:\n\n"
+    text << "Each figure is the median over the pairs; the verdict is the game's (the first"
+            " column's). How they are taken:\n\n"
          << "- Frames: a library preloaded into each program notes the time each swap returns"
             " (one clock read and a store per frame) and writes the list at exit; frames per"
             " second and intervals are counted over the steady state only.\n"
@@ -548,41 +760,118 @@ std::string method(const Settings& settings)
          << "- Key to picture: " << settings.presses
          << " Left and Right presses through XTEST,"
             " at random moments across a tick, each timed until a one-pixel read-back just"
-            " inside the paddle's new side shows cyan.\n"
+            " inside the paddle's new side shows cyan. A press waits for the next tick, at most"
+            " one frame interval, then for that frame's draw and swap: its bound is the frame"
+            " interval's p95 and the CPU per frame added.\n"
          << "- Memory: VmHWM from `/proc/PID/status` at the end; VmRSS and its anonymous part,"
             " RssAnon, read every "
          << inWords(settings.rssEvery)
          << " through the steady state. Each level is the median of a few readings from that"
             " moment on, the last the median of the last few; the warm-up's growth is taken"
             " from the level at the start to the level after the first "
-         << inWords(rssWarmUpSpan(settings)) << ", the growth after it from there to the end.\n\n"
+         << inWords(rssWarmUpSpan(settings)) << ", the growth after it from there to the end";
+    if (settings.judged > 0s) {
+        text << ", and the slope is the least-squares line through every reading of the last "
+             << inWords(settings.judged);
+    }
+    text << ".\n- Machine load: the busy share of all processors from `/proc/stat` and the load"
+            " average from `/proc/loadavg`, read with the resident sizes.\n\n"
          << "The floor (`bench/floor.cpp`) has the game's GLUT start-up, window, timer and"
             " full-screen size, and a frame that only clears and swaps.\n";
     if (settings.mode != "long") {
-        text << "\nMemory over five minutes is measured by `scripts/bench.sh --long`, in"
+        text << "\nMemory over 30 minutes is measured and judged by `scripts/bench.sh --long`, in"
                 " [benchmarks-long.md](benchmarks-long.md).\n";
     }
     return text.str();
 }
 
-// Writes the figures as a Markdown page, with what they were measured on and how.
-void writeReport(const Settings& settings, const Pairs& pairs, const std::string& figures)
+// The output's path with its ".md" replaced by the given ending.
+std::string besideOutput(const Settings& settings, const std::string& ending)
 {
+    const std::string& path = settings.output;
+    const size_t dot = path.rfind(".md");
+    return (dot == std::string::npos ? path : path.substr(0, dot)) + ending;
+}
+
+// Writes one block of values a subject, as gnuplot reads them: a comment naming the subject,
+// then one value a line, blocks apart by two blank lines.
+void writeBlocks(const std::string& path, const std::vector<Subject>& subjects,
+                 const Results& results, const std::vector<double> Run::*series)
+{
+    std::ofstream out(path);
+    for (size_t i = 0; i < subjects.size(); ++i) {
+        if ((results.runs[i][0].*series).empty()) continue;
+        out << "# " << subjects[i].label << "\n";
+        for (const Run& run : results.runs[i]) {
+            for (double value : run.*series) out << format(value, 3) << "\n";
+        }
+        out << "\n\n";
+    }
+}
+
+// Writes the data of the page's plots beside it: in the long mode the resident sizes, a
+// column a subject, the first pair's; else the frame intervals and the key latencies.
+void writeData(const Settings& settings, const std::vector<Subject>& subjects,
+               const Results& results)
+{
+    if (settings.mode == "long") {
+        std::ofstream out(besideOutput(settings, "-rss.tsv"));
+        out << "# minutes";
+        for (const Subject& subject : subjects) out << "\t" << subject.label << " (MiB)";
+        out << "\n";
+        for (size_t at = 0; at < results.runs[0][0].rss.size(); ++at) {
+            out << format(std::chrono::duration<double, std::ratio<60>>(settings.rssEvery *
+                                                                        static_cast<long>(at))
+                              .count(),
+                          3);
+            for (const auto& runs : results.runs) out << "\t" << format(runs[0].rss[at], 3);
+            out << "\n";
+        }
+        return;
+    }
+    writeBlocks(besideOutput(settings, "-frames.tsv"), subjects, results, &Run::intervals);
+    writeBlocks(besideOutput(settings, "-keys.tsv"), subjects, results, &Run::latencies);
+}
+
+// Writes the figures as a Markdown page, with what they were measured on and how, and the
+// plots that scripts/bench.sh draws beside it; false if the page could not be written.
+bool writeReport(const Settings& settings, const std::vector<Subject>& subjects,
+                 const Results& results, const std::string& figures)
+{
+    const std::string name = besideOutput(settings, "");
+    const std::string base = name.substr(name.rfind('/') + 1);
     std::ofstream out(settings.output);
     // The tag is split so that REUSE does not read it as this file's own licence.
     out << "<!-- SPDX-"
            "License-Identifier: MIT -->\n"
         << "# Benchmarks\n\n"
-        << conditions(settings, pairs.floors.front().renderer) << figures << "\n"
-        << method(settings);
+        << conditions(settings, subjects, results, results.runs[1].front().renderer) << figures
+        << "\n";
+    if (settings.mode == "long") {
+        out << "![The resident size of each program over the steady state](" << base
+            << "-rss.png)\n\nIts data: [" << base << "-rss.tsv](" << base << "-rss.tsv).\n\n";
+    } else {
+        out << "![The frame intervals of the game and the floor, and the game's key-to-picture"
+               " latencies, as histograms]("
+            << base << "-distributions.png)\n\nIts data: [" << base << "-frames.tsv](" << base
+            << "-frames.tsv), [" << base << "-keys.tsv](" << base << "-keys.tsv).\n\n";
+    }
+    out << method(settings);
+    writeData(settings, subjects, results);
+    if (out.flush()) return true;
+    std::fprintf(stderr, "bench: could not write %s\n", settings.output.c_str());
+    return false;
 }
 
 // Whether every run of every pair took every measure.
-bool allComplete(const Pairs& pairs)
+bool allComplete(const Results& results)
 {
-    const auto complete = [](const Run& run) { return run.complete; };
-    return std::all_of(pairs.games.begin(), pairs.games.end(), complete) &&
-           std::all_of(pairs.floors.begin(), pairs.floors.end(), complete);
+    for (const auto& runs : results.runs) {
+        for (const Run& run : runs) {
+            if (!run.complete) return false;
+        }
+    }
+    return true;
 }
 
 // The options, with the letter getopt_long returns for each.
@@ -609,13 +898,17 @@ void useShortMode(Settings& settings)
     settings.presses = 10;
 }
 
-// One pair with five minutes of steady state, for memory growth.
+// Thirty minutes of every program side by side, the last 20 judged for memory growth: the C
+// library's allocator settles within about four minutes here, so the first ten are its warm-up.
 void useLongMode(Settings& settings)
 {
     settings.mode = "long";
     settings.pairs = 1;
     settings.warmUp = 10s;
-    settings.measure = 300s;
+    settings.measure = 1800s;
+    settings.judged = 1200s;
+    settings.rssEvery = 10s;
+    settings.sideBySide = true;
 }
 
 // Reads a size written WIDTHxHEIGHT, both whole numbers above zero.
@@ -674,14 +967,18 @@ std::optional<int> parse(int argc, char** argv, Settings& settings)
 
 }  // namespace
 
-// Measures every pair, prints the figures and writes the report if asked; 1 if one is missing.
+// Measures every pair, prints the figures and writes the report if asked; 1 if a figure is
+// missing or the report could not be written.
 int main(int argc, char** argv)
 {
     Settings settings;
     if (const std::optional<int> status = parse(argc, argv, settings)) return *status;
-    const Pairs pairs = measurePairs(settings);
-    const std::string figures = summarise(settings, pairs) + "\n" + rssNote(settings, pairs);
+    const std::vector<Subject> subjects = subjectsOf(settings);
+    const Results results = measureAll(settings, subjects);
+    const std::string figures =
+        summarise(settings, subjects, results) + "\n" + rssNote(settings, subjects, results);
     std::printf("%s", figures.c_str());
-    if (!settings.output.empty()) writeReport(settings, pairs, figures);
-    return allComplete(pairs) ? 0 : 1;
+    const bool written =
+        settings.output.empty() || writeReport(settings, subjects, results, figures);
+    return allComplete(results) && written ? 0 : 1;
 }

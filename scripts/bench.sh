@@ -2,14 +2,15 @@
 # SPDX-License-Identifier: MIT
 # Benchmarks the game against the floor program of bench/ on a virtual
 # 1920 x 1080 desktop: frame pacing, CPU per frame, start-up, key-to-picture
-# latency and memory.
+# latency and memory, with a plot of each page's data beside it.
 #
 #   scripts/bench.sh           nine pairs of runs, about four and a half minutes;
 #                              writes docs/benchmarks.md
 #   scripts/bench.sh --short   one short pair, only to prove the benchmark works;
 #                              writes build/benchmarks.md
-#   scripts/bench.sh --long    one pair with five minutes of steady state, for
-#                              memory growth; writes docs/benchmarks-long.md
+#   scripts/bench.sh --long    30 minutes of the game, the floor and the game with
+#                              malloc's threshold fixed, side by side, for memory
+#                              growth; writes docs/benchmarks-long.md
 set -euo pipefail
 source "$(dirname "$0")/common.sh"
 
@@ -23,7 +24,13 @@ case "${1:-}" in
         ;;
 esac
 
-install_groups build play virtual-desktop
+install_groups build play virtual-desktop plots
 build_project "$build_dir" -DCMAKE_BUILD_TYPE=Release
 "$build_dir/bench/bench" "$@" --output "$output"
+data=${output%.md}
+if [ "${1:-}" = --long ]; then
+    gnuplot -e "data='$data-rss.tsv'; picture='$data-rss.png'" "$project_dir/bench/long.gp"
+else
+    gnuplot -e "frames='$data-frames.tsv'; keys='$data-keys.tsv'; picture='$data-distributions.png'" "$project_dir/bench/short.gp"
+fi
 echo "Benchmark written to ${output#"$project_dir"/}"

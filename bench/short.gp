@@ -1,9 +1,12 @@
 # SPDX-License-Identifier: MIT
 # Histograms of the frame intervals of the game and the floor, and of the game's
 # key-to-picture latencies.
-# gnuplot -e "frames='FILE-frames.tsv'; keys='FILE-keys.tsv'; picture='FILE-distributions.png'" bench/short.gp
+# gnuplot -e "data='FILE'" bench/short.gp, for FILE.md: reads FILE-frames.tsv and
+# FILE-keys.tsv, writes FILE-distributions.png
 set terminal pngcairo size 960,720 font "DejaVu Sans,10"
-set output picture
+set output data . "-distributions.png"
+frames = data . "-frames.tsv"
+keys = data . "-keys.tsv"
 set multiplot layout 2,1
 set grid
 set style fill transparent solid 0.5

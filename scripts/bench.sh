@@ -27,10 +27,5 @@ esac
 install_groups build play virtual-desktop plots
 build_project "$build_dir" -DCMAKE_BUILD_TYPE=Release
 "$build_dir/bench/bench" "$@" --output "$output"
-data=${output%.md}
-if [ "${1:-}" = --long ]; then
-    gnuplot -e "data='$data-rss.tsv'; picture='$data-rss.png'" "$project_dir/bench/long.gp"
-else
-    gnuplot -e "frames='$data-frames.tsv'; keys='$data-keys.tsv'; picture='$data-distributions.png'" "$project_dir/bench/short.gp"
-fi
+gnuplot -e "data='${output%.md}'" "$project_dir/bench/$([ "${1:-}" = --long ] && echo long || echo short).gp"
 echo "Benchmark written to ${output#"$project_dir"/}"

@@ -7,13 +7,7 @@ project_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build_dir="$project_dir/build"
 
 # Runs a command as root, through sudo when the user is not root.
-as_root() {
-    if [ "$(id -u)" -eq 0 ]; then
-        "$@"
-    else
-        sudo "$@"
-    fi
-}
+as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
 
 # The packages of the named groups of scripts/packages.txt, one a line.
 packages_of() {
@@ -63,15 +57,48 @@ archive() {
         awk -v want="$1" -v pat="$2" '$1 == "deb" && $2 == "main" && (($3 ~ pat) == (want == "yes")) { print $4; exit }'
 }
 
-# The codename of a Debian release as a root takes it: 12 and 13 are bookworm
-# and trixie, sid is unstable; other names are kept as they are.
+# The matrix of releases and architectures that CI proves (deb822, one paragraph a release).
+matrix="$project_dir/.ci/matrix"
+
+# Prints, for every release of the matrix or for the one named (by its Release, Number or
+# Alias), its Release and the value of FIELD, tab-separated, one release a line.
+matrix_field() {
+    awk -v field="$1" -v want="${2:-}" 'BEGIN { RS = ""; FS = "\n" }
+        { split("", f)
+          for (i = 1; i <= NF; i++) if ($i !~ /^#/ && match($i, /^[A-Za-z0-9-]+:/)) {
+              v = substr($i, RLENGTH + 1); gsub(/^[ \t]+|[ \t]+$/, "", v); f[tolower(substr($i, 1, RLENGTH - 1))] = v }
+          if (!("release" in f) || (want != "" && want != f["release"] && want != f["number"] && want != f["alias"])) next
+          print f["release"] "\t" f[tolower(field)] }' "$matrix"
+}
+
+# The suite of a Debian release as a root takes it: a name of the matrix's for one of its
+# releases (12, sid...) gives its Release; other names are kept as they are.
 release_name() {
-    case $1 in
-        12) echo bookworm ;;
-        13) echo trixie ;;
-        sid) echo unstable ;;
-        *) echo "$1" ;;
-    esac
+    local name
+    name=$(matrix_field release "$1" | cut -f1 | head -n 1)
+    echo "${name:-$1}"
+}
+
+# Runs a command as one case of a report: its output appended to LOG, and one line added to
+# REPORT of tab-separated fields: the suite, the case, passed or failed, its time in seconds,
+# the log, why it failed (the log's last "why: " line, else its status) and a note (its last
+# "note: " line). Says on stderr how it ended, with the log's end on failure; returns the
+# command's status.
+run_case() {
+    local report=$1 suite=$2 name=$3 log=$4 begin=$SECONDS status=0 result=passed why="" note
+    shift 4
+    echo "=== $suite: $name ..." >&2
+    "$@" >>"$log" 2>&1 </dev/null || status=$?
+    note=$(sed -n 's/^note: //p' "$log" | tail -n 1)
+    if [ "$status" -ne 0 ]; then
+        result=failed why=$(sed -n 's/^why: //p' "$log" | tail -n 1)
+        why=${why:-exit status $status}
+        { echo "---- $log ends:" && tail -n 30 "$log"; } >&2
+    fi
+    printf '%s\t%s\t%s\t%d\t%s\t%s\t%s\n' "$suite" "$name" "$result" $((SECONDS - begin)) \
+        "$log" "$why" "$note" >>"$report"
+    echo "=== $suite: $name: $result in $((SECONDS - begin)) s${why:+: $why}${note:+ ($note)}" >&2
+    return "$status"
 }
 
 # The sources of a root of a Debian release, one a line as mmdebstrap takes
@@ -97,7 +124,7 @@ root_sources() {
 root_apt_options() {
     local option value
     for option in Acquire::Check-Valid-Until Acquire::Check-Date Acquire::http::Proxy Acquire::https::Proxy; do
-        value="" && eval "$(apt-config shell value "$option")"
+        value=$(apt-config dump --format '%v%n' "$option" | head -n 1)
         [ -z "$value" ] || echo "--aptopt=$option \"$value\""
     done
 }
@@ -110,11 +137,14 @@ root_apt_options() {
 # there what it would otherwise download again. A script sets root_log, calls
 # root_begin, and calls root_end when it ends.
 root_cache=/var/cache/tarvik-roots
-root_log=/dev/null root_work="" root_child="" root_i386="" root_tar=""
+root_log=/dev/null root_work="" root_child="" root_i386=""
 
-# Makes the work directory of this run's roots.
+# Makes the work directory of this run's roots, and has root_end called whatever way the
+# script ends, with its exit status kept; a second Ctrl-C must not cut the clean-up short.
 root_begin() {
     root_work=$(mktemp -d /var/tmp/tarvik-roots.XXXXXX)
+    trap 'root_status=$?; trap - EXIT; trap "" INT TERM; root_end; exit $root_status' EXIT
+    trap 'exit 130' INT && trap 'exit 143' TERM
 }
 
 # Ends whatever still runs in a namespace, removes every mount under the work
@@ -142,12 +172,12 @@ isolated() {
     root_child="" && return "$status"
 }
 
-# Sets root_tar to the path of the root of RELEASE and ARCH that mmdebstrap
-# makes with the given options, a --variant among them, making it unless the
-# cache holds one made the same way in the last days. FLAVOUR names the root
+# Prints the path of the root of RELEASE and ARCH that mmdebstrap makes with
+# the given options, a --variant among them, making it unless the cache holds
+# one made the same way in the last days. FLAVOUR names the root
 # among those of the same release and architecture (minbase, buildd, tools...).
 root_tarball() {
-    local flavour=$1 release=$2 arch=$3 sources options recipe tarball packages made lock
+    local flavour=$1 release=$2 arch=$3 sources options args recipe tarball packages made lock
     shift 3
     mapfile -t sources < <(root_sources "$release")
     mapfile -t options < <(root_apt_options)
@@ -156,7 +186,14 @@ root_tarball() {
     [ ${#sources[@]} -gt 0 ] || { echo "no Debian archive with a main component in apt's configuration" >&2; return 1; }
     tarball="$root_cache/$release-$arch-$flavour.tar"
     packages=$(root_packages "$release" "$arch")
-    recipe="--architectures=$arch $* ${options[*]} $release ${sources[*]}"
+    # The packages go in and out as hard links where the file system allows, and out whole
+    # or not at all, since other roots may be taking them in meanwhile.
+    args=("--architectures=$arch" "$@" "${options[@]}" --skip=download/empty
+        --setup-hook="mkdir -p \"\$1/var/cache/apt/archives\" && for f in $packages/*.deb; do [ ! -e \"\$f\" ] || ln \"\$f\" \"\$1/var/cache/apt/archives/\" 2>/dev/null || cp \"\$f\" \"\$1/var/cache/apt/archives/\"; done"
+        --customize-hook="for f in \"\$1\"/var/cache/apt/archives/*.deb; do t=$packages/\"\${f##*/}\"; [ -e \"\$t\" ] || ln \"\$f\" \"\$t\" 2>/dev/null || [ -e \"\$t\" ] || { cp \"\$f\" \"\$t.new\" && mv \"\$t.new\" \"\$t\"; }; done"
+        --customize-hook='rm -f "$1"/var/cache/apt/archives/*.deb' "$release")
+    # The recipe is every argument but the output: options, hooks and sources.
+    recipe="${args[*]} ${sources[*]}"
     # A script that makes the same root meanwhile is waited for, and its root taken.
     exec {lock}>"$tarball.lock"
     flock "$lock"
@@ -164,19 +201,11 @@ root_tarball() {
         [ "$(cat "$tarball.recipe" 2>/dev/null)" != "$recipe" ]; then
         echo "making the root $release-$arch-$flavour with mmdebstrap" | tee -a "$root_log" >&2
         made="$root_work/$release-$arch-$flavour.tar"
-        # The packages go in and out as hard links where the file system
-        # allows, and out whole or not at all, since other roots may be
-        # taking them in meanwhile.
-        TMPDIR=$root_work isolated mmdebstrap "--architectures=$arch" "$@" "${options[@]}" \
-            --skip=download/empty \
-            --setup-hook="mkdir -p \"\$1/var/cache/apt/archives\" && for f in $packages/*.deb; do [ ! -e \"\$f\" ] || ln \"\$f\" \"\$1/var/cache/apt/archives/\" 2>/dev/null || cp \"\$f\" \"\$1/var/cache/apt/archives/\"; done" \
-            --customize-hook="for f in \"\$1\"/var/cache/apt/archives/*.deb; do t=$packages/\"\${f##*/}\"; [ -e \"\$t\" ] || ln \"\$f\" \"\$t\" 2>/dev/null || [ -e \"\$t\" ] || { cp \"\$f\" \"\$t.new\" && mv \"\$t.new\" \"\$t\"; }; done" \
-            --customize-hook='rm -f "$1"/var/cache/apt/archives/*.deb' \
-            "$release" "$made" "${sources[@]}"
+        TMPDIR=$root_work isolated mmdebstrap "${args[@]}" "$made" "${sources[@]}"
         mv "$made" "$tarball" && echo "$recipe" >"$tarball.recipe"
     fi
     exec {lock}>&-
-    root_tar=$tarball
+    echo "$tarball"
 }
 
 # Prints the directory that keeps the packages of the roots of RELEASE and ARCH.
@@ -196,7 +225,6 @@ root_unpack() {
 # and runs the command after "--" with the root as the namespace's own root:
 # pivot_root rather than chroot, since the kernel lets no chrooted process make
 # the user namespaces of sbuild and autopkgtest.
-# shellcheck disable=SC2317
 enter_root() {
     local root=$1 bind source target mode
     shift
@@ -232,7 +260,7 @@ enter_root() {
 
 # Runs a command in an unpacked root, as root there, isolated: the arguments are enter_root's.
 in_root() {
-    isolated bash -c "$(declare -f enter_root); enter_root \"\$@\"" _ "$@"
+    isolated bash "$project_dir/scripts/common.sh" enter_root "$@"
 }
 
 # The registration of qemu-user for i386 that this project makes, and the
@@ -253,18 +281,20 @@ i386_in_use() {
     return 1
 }
 
-# Prints how i386 programs run here: "native" where the kernel runs them and
-# TARVIK_EMULATE_I386 is not 1, else "emulated", under qemu-user; emulated too
-# while another run has qemu-user registered for them, which then serves
-# every i386 program.
+# Prints how i386 programs run here, and why: "native" where the kernel runs them, else
+# "emulated", under qemu-user; emulated too with TARVIK_EMULATE_I386=1, or while another run
+# has qemu-user registered for them, which then serves every i386 program. A run asks once.
 i386_way() {
-    command -v arch-test >/dev/null || install_groups emulation
+    command -v arch-test >/dev/null || install_groups emulation >&2
     mkdir -p "$i386_users"
-    if [ "${TARVIK_EMULATE_I386:-0}" != 1 ] && (flock 9 && ! i386_in_use) 9>"$i386_users/lock" &&
-        [ "$(dpkg --print-architecture)" = amd64 ] && arch-test -n i386 >/dev/null 2>&1; then
-        echo native
+    if [ "${TARVIK_EMULATE_I386:-0}" = 1 ]; then
+        echo "emulated TARVIK_EMULATE_I386=1"
+    elif ! (flock 9 && ! i386_in_use) 9>"$i386_users/lock"; then
+        echo "emulated another run has qemu-user registered for i386"
+    elif [ "$(dpkg --print-architecture)" != amd64 ] || ! arch-test -n i386 >/dev/null 2>&1; then
+        echo "emulated this kernel runs no 32-bit x86 program"
     else
-        echo emulated
+        echo "native this kernel runs 32-bit x86 programs"
     fi
 }
 
@@ -303,3 +333,7 @@ remove_work_dir() {
     awk -v w="$1/" 'index($2, w) == 1 { print $2 }' /proc/mounts | sort -r | xargs -r umount -l
     rm -rf --one-file-system "$1"
 }
+
+# Run as a program rather than sourced, the file runs the function named, with its arguments:
+# in_root enters a root so, from this very file.
+[ "${BASH_SOURCE[0]}" != "$0" ] || "$@"

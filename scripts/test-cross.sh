@@ -1,38 +1,22 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
 # Proves the game on other architectures from this machine, as Debian builds
-# and users run it there: for each ARCH, cross-builds the Debian package with
-# that architecture's cross compiler and -dev packages (its build-time tests
-# run under qemu-user through binfmt_misc), installs the .deb for ARCH, and
-# plays the installed game, with its own GLUT and Mesa under emulation, on a
-# virtual desktop against the desktop checks built here. The X server is this
-# machine's, but for an architecture of the other byte order, whose own Xvfb
-# then serves (see play_on_its_own_server). Meant for a fresh root, as
-# scripts/test-on.sh --arch ARCH RELEASE runs it; needs root.
-# Usage:
+# and users run it there: for each ARCH, cross-builds the Debian package (its
+# build-time tests under qemu-user through binfmt_misc), installs the .deb and
+# plays the installed game, with ARCH's own GLUT and Mesa under emulation, on a
+# virtual desktop against the desktop checks built here, on this machine's X
+# server or, for the other byte order, ARCH's own (see cross_one). Meant for a
+# fresh root, as scripts/test-on.sh --arch ARCH RELEASE runs it; needs root.
 #
 #   scripts/test-cross.sh ARCH...   (arm64, armhf, i386, ppc64el, riscv64, s390x...)
 #
-# Build logs and the checks' output go to build-cross/ARCH/.
+# Each step of each ARCH is a case of build-cross/report.tsv (run_case in
+# common.sh), its log in build-cross/ARCH/; a failed step ends its ARCH's run.
 set -euo pipefail
 source "$(dirname "$0")/common.sh"
 
 [ $# -gt 0 ] || { echo "usage: scripts/test-cross.sh ARCH..." >&2; exit 2; }
 out="$project_dir/build-cross"
-
-# Runs one stage, with its output in a log, and says how long it took.
-stage() {
-    local name=$1 log=$2 begin=$SECONDS status=0
-    shift 2
-    echo "test-cross: $name ..." >&2
-    "$@" >"$log" 2>&1 || status=$?
-    if [ "$status" -ne 0 ]; then
-        tail -n 40 "$log" >&2
-        echo "test-cross: $name FAILED after $((SECONDS - begin)) s (log: $log)" >&2
-        exit 1
-    fi
-    echo "test-cross: $name took $((SECONDS - begin)) s" >&2
-}
 
 # Installs the cross toolchain and the package's build dependencies for ARCH.
 install_cross() {
@@ -84,13 +68,13 @@ clear_red() {
     wait "$server" 2>/dev/null || true
 }
 
-# Runs clear_red for ARCH on the X server installed now, described as WHERE,
-# and requires the pixel it read back to match PATTERN.
+# Runs clear_red from DIR on the X server installed now and requires the pixel it read back
+# to match PATTERN.
 check_red() {
-    local begin=$SECONDS pixel
-    pixel=$(clear_red "$dir")
-    echo "test-cross: $arch: clear_red on $1 read ${pixel:-nothing} in $((SECONDS - begin)) s" >&2
-    [[ $pixel =~ ^$2$ ]] || { echo "test-cross: $arch: clear_red must read $2 there (log: $dir/xvfb.log)" >&2; exit 1; }
+    local pixel
+    pixel=$(clear_red "$1")
+    echo "note: read ${pixel:-nothing}"
+    [[ $pixel =~ ^$2$ ]] || { echo "why: clear_red must read $2 there (log: $1/xvfb.log)"; return 1; }
 }
 
 # Plays the installed game for ARCH under the desktop checks built for this
@@ -112,12 +96,11 @@ play() {
         --output-junit "$2/play.xml")
 }
 
-# Requires every test of a JUnit file of ctest's to have passed, and at least
-# one to have run; says how many did, for WHAT.
+# Requires every test of ctest's JUnit files to have passed, and at least one to have run.
 all_passed() {
     local passed total others
-    read -r passed total others <<<"$(junit_results "$2" 2>/dev/null || echo 0 0)"
-    echo "test-cross: $arch: $1: $passed/$total tests passed${others:+; not passed:$others}" >&2
+    read -r passed total others <<<"$(cat "$@" 2>/dev/null | junit_results /dev/stdin || echo 0 0)"
+    echo "note: $passed/$total tests passed${others:+; not passed:$others}"
     [ "$total" -gt 0 ] && [ "$passed" = "$total" ]
 }
 
@@ -132,45 +115,49 @@ install_server() {
     dpkg-query -W -f='${Package}:${Architecture} ${Version}\n' xvfb x11-xkb-utils
 }
 
-install_groups build play virtual-desktop tests
-harness="$out/harness"
-mkdir -p "$out"
-stage "building the desktop checks for $(dpkg --print-architecture)" "$out/harness.log" \
-    build_project "$harness"
+# Runs one step of the architecture being proven as a case of the report.
+step() { run_case "$report" "$arch" "$@"; }
 
-for arch in "$@"; do
-    dir="$out/$arch"
+# Proves one architecture, its steps cases of the report; stops at the first that fails.
+cross_one() {
+    local arch=$1 dir="$out/$1" big_endian=""
     mkdir -p "$dir"
-    stage "$arch: installing its cross toolchain and build dependencies" "$dir/install.log" \
-        install_cross "$arch"
-    version=$(dpkg-parsechangelog -l "$project_dir/debian/changelog" -S Version)
-    stage "$arch: cross-building the package, its build-time tests under qemu-user" \
-        "$dir/build.log" cross_build "$arch" "$dir/package"
-    # A build whose tests were skipped would prove nothing about ARCH.
-    all_passed "the build-time tests" "$dir"/package/tarvik-*/obj-*/unit-tests.xml ||
-        { echo "test-cross: $arch: the build did not pass its tests (log: $dir/build.log)" >&2; exit 1; }
-    stage "$arch: installing the game with its Mesa" "$dir/install-game.log" \
-        install_game "$arch" "$dir/package"
-    stage "$arch: cross-compiling the swap tracer and clear_red" "$dir/helpers.log" \
-        build_helpers "$arch" "$dir"
-    # A program of the other byte order shows the wrong colours on this
-    # machine's X server, as over ssh -X: Mesa's software path (GLX's drisw)
-    # hands the server its frames in the program's byte order, through MIT-SHM
-    # or XPutImage alike, where X wants the server's. A known limitation, kept
-    # in view here: red arrives with its 32-bit pixel's bytes reversed
-    # (00ffXX). The game then plays on ARCH's own X server.
-    if [ "$(dpkg-architecture -a "$arch" -qDEB_HOST_ARCH_ENDIAN)" = "$(dpkg-architecture -qDEB_BUILD_ARCH_ENDIAN)" ]; then
-        check_red "this machine's X server" ff0000
+    step "installing its cross toolchain and build dependencies" "$dir/install.log" install_cross "$arch" &&
+        step "cross-building the package, its build-time tests under qemu-user" "$dir/build.log" \
+            cross_build "$arch" "$dir/package" &&
+        step "the build-time tests passed" "$dir/build.log" all_passed "$dir"/package/tarvik-*/obj-*/unit-tests.xml &&
+        step "installing the game with its Mesa" "$dir/install-game.log" install_game "$arch" "$dir/package" &&
+        step "cross-compiling the swap tracer and clear_red" "$dir/helpers.log" build_helpers "$arch" "$dir" || return 1
+    # A program of the other byte order shows the wrong colours on this machine's X server,
+    # as over ssh -X: Mesa's software path (GLX's drisw) hands the server its frames in the
+    # program's byte order, through MIT-SHM or XPutImage alike, where X wants the server's.
+    # A known limitation, kept in view here: red arrives with its 32-bit pixel's bytes
+    # reversed (00ffXX). The game then plays on ARCH's own X server.
+    [ "$(dpkg-architecture -a "$arch" -qDEB_HOST_ARCH_ENDIAN)" = "$(dpkg-architecture -qDEB_BUILD_ARCH_ENDIAN)" ] || big_endian=yes
+    if [ -z "$big_endian" ]; then
+        step "clear_red on this machine's X server" "$dir/clear_red.log" check_red "$dir" ff0000 || return 1
     else
-        check_red "this machine's X server, of the other byte order" '00ff[0-9a-f]{2}'
-        stage "$arch: installing its own X server" "$dir/install-server.log" install_server "$arch"
-        check_red "its own X server" ff0000
+        step "clear_red on this machine's X server, of the other byte order" "$dir/clear_red.log" check_red "$dir" '00ff[0-9a-f]{2}' &&
+            step "installing its own X server" "$dir/install-server.log" install_server "$arch" &&
+            step "clear_red on its own X server" "$dir/clear_red.log" check_red "$dir" ff0000 || return 1
     fi
-    stage "$arch: playing it on a virtual desktop" "$dir/play.log" play "$arch" "$dir"
-    all_passed "played" "$dir/play.xml"
-    as_root apt-get purge -y -qq "tarvik:$arch" >/dev/null
+    step "playing it on a virtual desktop" "$dir/play.log" play "$arch" "$dir" &&
+        step "every desktop check passed" "$dir/play.log" all_passed "$dir/play.xml"
+}
+
+install_groups build play virtual-desktop tests
+harness="$out/harness" report="$out/report.tsv"
+version=$(dpkg-parsechangelog -l "$project_dir/debian/changelog" -S Version)
+mkdir -p "$out" && : >"$report"
+run_case "$report" "$(dpkg --print-architecture)" "building the desktop checks" "$out/harness.log" \
+    build_project "$harness" || exit 1
+failed=()
+for arch in "$@"; do
+    cross_one "$arch" || failed+=("$arch")
+    as_root apt-get purge -y -qq "tarvik:$arch" >/dev/null 2>&1 || true
     if [ "$(dpkg-query -W -f='${Architecture}' xvfb)" != "$(dpkg --print-architecture)" ]; then
-        stage "$arch: putting this machine's X server back" "$dir/install-server.log" \
-            install_server "$(dpkg --print-architecture)"
+        run_case "$report" "$arch" "putting this machine's X server back" "$out/$arch/install-server.log" \
+            install_server "$(dpkg --print-architecture)" || exit 1
     fi
 done
+[ ${#failed[@]} -eq 0 ] || { echo "test-cross: failed on ${failed[*]}" >&2; exit 1; }

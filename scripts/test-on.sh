@@ -1,44 +1,48 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
 # Runs the README's test command on a brand-new Debian RELEASE as a newcomer
-# would: unpacks a root of the minimal base system (see root_tarball in
-# common.sh), clones the project's committed HEAD into it (uncommitted changes
-# are NOT included) and runs `cd tarvik && scripts/test.sh` there as root.
-# Needs root. Usage:
+# would: unpacks a fresh minimal root (root_tarball in common.sh), clones the
+# committed HEAD into it (uncommitted changes are NOT included, but for
+# scripts/, this tree's own, bound in, so that the scripts inside are the
+# files outside) and runs `cd tarvik && scripts/test.sh` there as root. Usage:
 #
-#   scripts/test-on.sh [--arch ARCH] RELEASE [COMMAND]   RELEASE: trixie, bookworm, 13, 12, testing, unstable...
+#   scripts/test-on.sh [--arch ARCH] [--i386 WAY] [--out DIR] RELEASE [COMMAND]
 #
-# ARCH is a Debian architecture, this machine's by default. i386 on amd64, where
-# the kernel runs 32-bit x86 programs, gets a root of its own, run under
-# `setarch i686` so that the suite sees a 32-bit machine. Other foreign
-# architectures, one or several (arm64,s390x), and i386 where the kernel runs
-# no 32-bit program or TARVIK_EMULATE_I386=1, share a root of this machine's
-# architecture, in which scripts/test-cross.sh cross-builds the package for
-# each and runs the foreign programs under qemu-user. COMMAND, a shell command
-# run in the clone, replaces scripts/test.sh (or scripts/test-cross.sh ARCH...).
-# The log goes to /var/tmp/tarvik-test-on-RELEASE[-ARCH]-<date>.log or
-# $TARVIK_TEST_ON_LOG. The root and its mounts go at the end, also on failure
-# or Ctrl-C. The exit status is the suite's.
+# RELEASE: a release of .ci/matrix by name or number (trixie, 13, sid...), or
+# any other suite. ARCH: this machine's architecture by default, or others,
+# joined by commas (arm64,s390x): i386 alone, where it runs natively here, in
+# an i386 root under `setarch i686`; other architectures, and i386 where it
+# runs emulated, cross-built by scripts/test-cross.sh in a root of this
+# machine's, run under qemu-user. WAY, native or emulated: how i386 runs, as
+# the caller decided, else as this machine says (i386_way). COMMAND, a shell
+# command run in the clone, replaces the default. DIR (by default
+# /var/tmp/tarvik-test-on-RELEASE[-ARCH]-<date>) keeps the log (test-on.log,
+# or $TARVIK_TEST_ON_LOG) and, from the root before it goes, ctest's JUnit
+# files, the build logs and the steps' reports. Needs root; the exit status
+# is the suite's.
 set -euo pipefail
 source "$(dirname "$0")/common.sh"
 
-if [ "$(id -u)" -ne 0 ]; then
-    echo "test-on.sh: must run as root (it makes a Debian root and enters it)" >&2
-    exit 2
-fi
+usage="usage: scripts/test-on.sh [--arch ARCH] [--i386 native|emulated] [--out DIR] RELEASE [COMMAND]"
+[ "$(id -u)" -eq 0 ] || { echo "test-on.sh: must run as root (it makes a Debian root and enters it)" >&2; exit 2; }
 host=$(dpkg --print-architecture)
-arch=$host
-if [ "${1:-}" = --arch ]; then
-    arch=${2:-}
-    shift 2 || true
-fi
-case "${1:-}" in
-    [a-z1-9]*) release=$(release_name "$1") ;;
-    *) echo "usage: scripts/test-on.sh [--arch ARCH] RELEASE [COMMAND]   (e.g. trixie, bookworm, 13, 12, testing, unstable)" >&2; exit 2 ;;
-esac
+arch=$host way="" out=""
+while [[ ${1:-} == --* ]]; do
+    case $1 in
+        --arch) arch=${2:-} ;;
+        --i386) way=${2:-} && [[ $way =~ ^(native|emulated)$ ]] || { echo "$usage" >&2; exit 2; } ;;
+        --out) out=${2:-} ;;
+        *) echo "$usage" >&2 && exit 2 ;;
+    esac
+    shift 2 || { echo "$usage" >&2; exit 2; }
+done
+[[ ${1:-} =~ ^[a-z0-9]+$ ]] || { echo "$usage" >&2; exit 2; }
+release=$(release_name "$1")
 [[ $arch =~ ^[a-z0-9]+(,[a-z0-9]+)*$ ]] || { echo "test-on.sh: \"$arch\" is no list of Debian architectures" >&2; exit 2; }
-suffix=$([ "$arch" = "$host" ] || echo "-${arch//,/-}")
-root_log=${TARVIK_TEST_ON_LOG:-/var/tmp/tarvik-test-on-$release$suffix-$(date +%Y%m%d-%H%M%S).log}
+IFS=, read -ra arches <<<"$arch"
+out=${out:-/var/tmp/tarvik-test-on-$release$([ "$arch" = "$host" ] || echo "-${arch//,/-}")-$(date +%Y%m%d-%H%M%S)}
+mkdir -p "$out"
+root_log=${TARVIK_TEST_ON_LOG:-$out/test-on.log}
 : >"$root_log"
 
 # Prints a line of this script's own on the terminal and in the log.
@@ -47,41 +51,28 @@ say() { echo "test-on: $*" | tee -a "$root_log"; }
 # Formats a number of seconds as minutes and seconds.
 span() { printf '%dm%02ds' $(($1 / 60)) $(($1 % 60)); }
 
-# Removes the root and its mounts, whatever way the script ends.
-# shellcheck disable=SC2317
-cleanup() {
-    local status=$?
-    trap - EXIT && trap '' INT TERM  # a second Ctrl-C must not cut the clean-up short
-    root_end
-    say "full log: $root_log"
-    exit "$status"
-}
-trap cleanup EXIT && trap 'exit 130' INT && trap 'exit 143' TERM
-
 install_groups roots >>"$root_log" 2>&1
-[ "$arch" = "$host" ] || install_groups emulation >>"$root_log" 2>&1
-# The root's architecture, the personality it runs under, and the default command.
-root_arch=$arch personality=() command=scripts/test.sh
-if [ "$arch" = i386 ] && [ "$host" = amd64 ] && [ "$(i386_way)" = native ]; then
-    say "i386: native, this kernel runs 32-bit x86 programs: an i386 root under setarch i686"
+# The root's architecture, the personality it runs under, and the command.
+root_arch=$arch personality=() command=(scripts/test.sh)
+if [ "$arch" != "$host" ]; then
+    [ -n "$way" ] || { read -r way why <<<"$(i386_way)" && say "i386: $way, $why"; }
+    install_groups emulation >>"$root_log" 2>&1
+fi
+if [ "$arch" = i386 ] && [ "$host" = amd64 ] && [ "$way" = native ]; then
+    say "i386: native, an i386 root under setarch i686"
     personality=(setarch i686)
 elif [ "$arch" != "$host" ]; then
-    root_arch=$host command="scripts/test-cross.sh ${arch//,/ }"
-    if [[ ,$arch, == *,i386,* ]]; then
-        if [ "${TARVIK_EMULATE_I386:-0}" = 1 ]; then why="TARVIK_EMULATE_I386=1"
-        elif [ "$(i386_way)" = native ]; then why="asked for beside other architectures"
-        else why="this kernel runs no 32-bit x86 program"; fi
-        say "i386: emulated under qemu-user ($why), cross-built in an $host root"
-    fi
-    use_emulators ${arch//,/ } 2> >(tee -a "$root_log" >&2)
+    root_arch=$host command=(scripts/test-cross.sh "${arches[@]}")
+    [[ " ${arches[*]} " != *" i386 "* ]] || say "i386: emulated under qemu-user$([ "$way" = emulated ] || echo ", as it is asked for beside other architectures"), cross-built in an $host root"
+    use_emulators "${arches[@]}" 2> >(tee -a "$root_log" >&2)
 fi
-command=${2:-$command}
+[ -z "${2:-}" ] || command=(bash -c "$2")
 say "full log: $root_log"
 
 root_begin
 start=$SECONDS
-root_tarball minbase "$release" "$root_arch" --variant=minbase
-root_unpack root "$root_tar"
+tarball=$(root_tarball minbase "$release" "$root_arch" --variant=minbase)
+root_unpack root "$tarball"
 root=$root_work/root
 head=$(git -c safe.directory="$project_dir" -C "$project_dir" rev-parse HEAD)
 git -c safe.directory="$project_dir" clone -q --no-hardlinks "$project_dir" "$root/root/tarvik" >>"$root_log" 2>&1
@@ -91,10 +82,16 @@ say "root made in $(span "$made"), with the project at $head"
 
 # The suite runs with each line of its output stamped with the time.
 start=$SECONDS status=0
-in_root "$root" "$(root_packages "$release" "$root_arch"):/var/cache/apt/archives" -- "${personality[@]}" \
-    bash -o pipefail -c 'cd /root/tarvik && { eval "$1"; } 2>&1 | while IFS= read -r line; do printf "[%(%H:%M:%S)T] %s\n" -1 "$line"; done' _ "$command" ||
-    status=$?
+in_root "$root" "$(root_packages "$release" "$root_arch"):/var/cache/apt/archives" \
+    "$project_dir/scripts:/root/tarvik/scripts:ro" -- "${personality[@]}" \
+    bash -o pipefail -c 'cd /root/tarvik && "$@" 2>&1 | while IFS= read -r line; do printf "[%(%H:%M:%S)T] %s\n" -1 "$line"; done' \
+    _ "${command[@]}" || status=$?
 ran=$((SECONDS - start))
+# What the suite leaves in the clone's builds, kept before the root goes.
+(cd "$root/root/tarvik" && find build-* \( -name CMakeFiles -o -name mesa-shader-cache \) -prune -o \
+    -type f \( -name '*.xml' -o -name '*.log' -o -name '*.png' -o -name report.tsv \) -print0 2>/dev/null |
+    xargs -0r cp --parents -t "$out")
+find "$out" -name report.tsv -exec sed -i "s|\t/root/tarvik/|\t$out/|" {} +
 { echo "---- the suite's last lines ----" && tail -n 20 "$root_log" && echo "----"; }
 say "root made in $(span "$made"), suite ran in $(span "$ran"), status $status"
 exit "$status"

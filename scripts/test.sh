@@ -5,7 +5,8 @@
 # bench), and in build-sanitize/, built with AddressSanitizer and
 # UndefinedBehaviorSanitizer, the layers that run the program's code (unit,
 # desktop, faults). Both builds treat warnings as errors and insist on every
-# layer, so that none is left out unnoticed.
+# layer, so that none is left out unnoticed. ctest's results stay in each as
+# ctest.xml (JUnit).
 set -euo pipefail
 source "$(dirname "$0")/common.sh"
 
@@ -13,7 +14,7 @@ install_groups build play virtual-desktop tests static memcheck
 
 strict=(-DTARVIK_REQUIRE_ALL_TESTS=ON -DTARVIK_WARNINGS_AS_ERRORS=ON)
 build_project "$project_dir/build-test" -DCMAKE_BUILD_TYPE=Release "${strict[@]}"
-(cd "$project_dir/build-test" && ctest --output-on-failure --parallel "$(nproc)")
+(cd "$project_dir/build-test" && ctest --output-on-failure --output-junit ctest.xml --parallel "$(nproc)")
 
 build_project "$project_dir/build-sanitize" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARVIK_SANITIZE=ON "${strict[@]}"
-(cd "$project_dir/build-sanitize" && ctest --output-on-failure --parallel "$(nproc)" -L "unit|desktop|faults")
+(cd "$project_dir/build-sanitize" && ctest --output-on-failure --output-junit ctest.xml --parallel "$(nproc)" -L "unit|desktop|faults")

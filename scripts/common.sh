@@ -9,6 +9,9 @@ build_dir="$project_dir/build"
 # Runs a command as root, through sudo when the user is not root.
 as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
 
+# Runs apt-get with the given command and packages, as root, asking nothing, adding no extras.
+apt_get() { as_root env DEBIAN_FRONTEND=noninteractive apt-get "$1" -y -qq --no-install-recommends "${@:2}"; }
+
 # The packages of the named groups of scripts/packages.txt, one a line.
 packages_of() {
     awk -v groups=" $* " '
@@ -27,7 +30,7 @@ install_groups() {
     [ ${#missing[@]} -eq 0 ] && return 0
     echo "Installing ${missing[*]}" >&2
     as_root apt-get update -qq
-    as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >&2
+    apt_get install "${missing[@]}" >&2
 }
 
 # Configures and builds the project in the given directory with the given CMake options.
@@ -73,11 +76,7 @@ matrix_field() {
 
 # The suite of a Debian release as a root takes it: a name of the matrix's for one of its
 # releases (12, sid...) gives its Release; other names are kept as they are.
-release_name() {
-    local name
-    name=$(matrix_field release "$1" | cut -f1 | head -n 1)
-    echo "${name:-$1}"
-}
+release_name() { local name && name=$(matrix_field release "$1" | cut -f1 | head -n 1) && echo "${name:-$1}"; }
 
 # Runs a command as one case of a report: its output appended to LOG, and one line added to
 # REPORT of tab-separated fields: the suite, the case, passed or failed, its time in seconds,
@@ -164,11 +163,10 @@ root_end() {
 # caller's traps at once (with Ctrl-C back to its default, which the background
 # would ignore); its processes and mounts end with it.
 isolated() {
+    local status=0
     unshare --mount --pid --uts --fork --mount-proc --kill-child --propagation private -- \
         env --default-signal=INT,QUIT "$@" >>"$root_log" 2>&1 &
-    root_child=$!
-    local status=0
-    wait "$root_child" || status=$?
+    root_child=$! && wait "$root_child" || status=$?
     root_child="" && return "$status"
 }
 

@@ -21,17 +21,12 @@ source "$(dirname "$0")/common.sh"
 
 usage="usage: scripts/debian-ci.sh [--i386 native|emulated] [--out DIR] [--list] RELEASE   (one with Package-CI: yes in .ci/matrix)"
 way="" out="" list=""
-while [[ ${1:-} == --* ]]; do
-    case $1 in
-        --i386) way=${2:-} && [[ $way =~ ^(native|emulated)$ ]] && shift ;;
-        --out) out=${2:-} && shift ;;
-        --list) list=yes ;;
-        *) false ;;
-    esac || { echo "$usage" >&2; exit 2; }
-    shift
+while [[ ${1:-} =~ ^--(i386|out|list)$ ]] && [ $# -ge 2 ]; do
+    case $1 in --list) list=yes && shift ;; --i386) way=$2 && shift 2 ;; --out) out=$2 && shift 2 ;; esac
 done
 release=$(release_name "${1:-none}")
-[ "$(matrix_field package-ci "$release" | cut -f2)" = yes ] || { echo "$usage" >&2; exit 2; }
+[ $# -eq 1 ] && [ "$(matrix_field package-ci "$release" | cut -f2)" = yes ] && [[ ${way:-native} =~ ^(native|emulated)$ ]] ||
+    { echo "$usage" >&2; exit 2; }
 tools_release=$(matrix_field tools | awk -F'\t' '$2 == "yes" { print $1; exit }')
 # The release whose build a package of this release upgrades from.
 previous=$(matrix_field upgrades-from "$release" | cut -f2)
@@ -54,9 +49,7 @@ say() { echo "debian-ci: $*" | tee -a "$root_log" >&2; }
 # the outputs at /ci and the cached roots read-only at /cache, and any further
 # SOURCE:TARGET to bind (see enter_root).
 in_ci_root() {
-    local root=$1
-    shift
-    local binds=()
+    local root=$1 binds=() && shift
     while [ "$1" != -- ]; do binds+=("$1") && shift; done
     in_root "$root_work/$root" "$out:/ci" "$root_cache:/cache:ro" "${binds[@]}" "$@"
 }

@@ -22,10 +22,8 @@ out="$project_dir/build-cross"
 install_cross() {
     as_root dpkg --add-architecture "$1"
     as_root apt-get update -qq
-    as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
-        "crossbuild-essential-$1" dpkg-dev debhelper git
-    (cd "$project_dir" && as_root env DEBIAN_FRONTEND=noninteractive \
-        apt-get build-dep -y -qq --no-install-recommends --host-architecture "$1" ./)
+    apt_get install "crossbuild-essential-$1" dpkg-dev debhelper git
+    (cd "$project_dir" && apt_get build-dep --host-architecture "$1" ./)
 }
 
 # Cross-builds the package for ARCH from the committed tree in DIR, where the
@@ -40,8 +38,7 @@ cross_build() {
 
 # Installs the built game for ARCH from DIR, with the Mesa of ARCH.
 install_game() {
-    as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
-        "$2/tarvik_${version}_$1.deb" "libgl1-mesa-dri:$1"
+    apt_get install "$2/tarvik_${version}_$1.deb" "libgl1-mesa-dri:$1"
     dpkg-query -W -f='${Package}:${Architecture} ${Version}\n' tarvik
 }
 
@@ -110,8 +107,7 @@ all_passed() {
 # ("XKB: Failed to compile keymap"); x11-xkb-utils is Multi-Arch: foreign, so
 # apt would let this machine's xkbcomp serve ARCH's server.
 install_server() {
-    as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
-        "xvfb:$1" "x11-xkb-utils:$1"
+    apt_get install "xvfb:$1" "x11-xkb-utils:$1"
     dpkg-query -W -f='${Package}:${Architecture} ${Version}\n' xvfb x11-xkb-utils
 }
 

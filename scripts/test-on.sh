@@ -27,16 +27,11 @@ usage="usage: scripts/test-on.sh [--arch ARCH] [--i386 native|emulated] [--out D
 [ "$(id -u)" -eq 0 ] || { echo "test-on.sh: must run as root (it makes a Debian root and enters it)" >&2; exit 2; }
 host=$(dpkg --print-architecture)
 arch=$host way="" out=""
-while [[ ${1:-} == --* ]]; do
-    case $1 in
-        --arch) arch=${2:-} ;;
-        --i386) way=${2:-} && [[ $way =~ ^(native|emulated)$ ]] || { echo "$usage" >&2; exit 2; } ;;
-        --out) out=${2:-} ;;
-        *) echo "$usage" >&2 && exit 2 ;;
-    esac
-    shift 2 || { echo "$usage" >&2; exit 2; }
+while [[ ${1:-} =~ ^--(arch|i386|out)$ ]] && [ $# -ge 2 ]; do
+    case $1 in --arch) arch=$2 ;; --i386) way=$2 ;; --out) out=$2 ;; esac
+    shift 2
 done
-[[ ${1:-} =~ ^[a-z0-9]+$ ]] || { echo "$usage" >&2; exit 2; }
+[[ ${1:-} =~ ^[a-z0-9]+$ && ${way:-native} =~ ^(native|emulated)$ ]] || { echo "$usage" >&2; exit 2; }
 release=$(release_name "$1")
 [[ $arch =~ ^[a-z0-9]+(,[a-z0-9]+)*$ ]] || { echo "test-on.sh: \"$arch\" is no list of Debian architectures" >&2; exit 2; }
 IFS=, read -ra arches <<<"$arch"

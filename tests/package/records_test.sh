@@ -7,6 +7,7 @@
 #
 #   records_test.sh SOURCE_DIR COUNT
 set -eu
+case ${2:-} in "" | *[!0-9]*) echo "usage: records_test.sh SOURCE_DIR COUNT" && exit 2 ;; esac
 source "$1/scripts/common.sh"
 status=0
 

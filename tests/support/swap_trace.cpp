@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
 // Preloaded into a program under test or benchmark: notes the moment each frame's
-// swap returns, in memory, and writes the list (nanoseconds on the monotonic
-// clock, one per line) to $TARVIK_SWAP_LOG when the program exits, followed by
+// swap returns and writes the list (nanoseconds on the monotonic clock, one per
+// line) to $TARVIK_SWAP_LOG, a page of stamps at a time and the rest when the
+// program exits, followed by
 // a line "renderer: " and the GL renderer that drew the first frame, so that a
 // Mesa driver that fell back to another shows. A clock read and a store per
 // frame: nothing that slows the program measurably. It also counts the
@@ -26,9 +27,21 @@ namespace {
 using Swap = void (*)(Display*, GLXDrawable);
 using Exit = void (*)(int);
 
-std::array<long long, 1 << 20> stamps;  // about seven hours at 40 frames a second
-size_t count = 0;
+// One page of stamps, written out as it fills, and the log's buffer: both static, so that the
+// tracer's memory stays the same however long the program runs.
+std::array<long long, 512> stamps;
+size_t count = 0;   // in the page
+size_t frames = 0;  // in all
+std::array<char, 8192> buffer;
+std::FILE* logFile = nullptr;
 std::array<char, 256> renderer{};  // a copy: the GL's own string may be gone at exit
+
+// Writes the page of stamps to the log, and empties it.
+void writeStamps()
+{
+    for (size_t i = 0; i < count; ++i) std::fprintf(logFile, "%lld\n", stamps[i]);
+    count = 0;
+}
 
 // The number of entries of a /proc/self directory whose link, if linkStart is
 // given, begins with that text.
@@ -65,24 +78,29 @@ struct Census {
 Census atStart;
 Census atExit = {-1, -1};
 
-// Notes the process as it starts, and writes everything out when it ends.
+// Notes the process and opens the log as it starts, and writes the rest out when it ends.
 struct LogWriter {
-    LogWriter() { atStart = Census::now(); }
+    LogWriter()
+    {
+        atStart = Census::now();
+        const char* path = std::getenv("TARVIK_SWAP_LOG");
+        logFile = path ? std::fopen(path, "w") : nullptr;
+        if (logFile) std::setvbuf(logFile, buffer.data(), _IOFBF, buffer.size());
+    }
     LogWriter(const LogWriter&) = delete;
     LogWriter& operator=(const LogWriter&) = delete;
     ~LogWriter()
     {
-        const char* path = std::getenv("TARVIK_SWAP_LOG");
-        std::FILE* log = path ? std::fopen(path, "w") : nullptr;
-        if (!log) return;
-        for (size_t i = 0; i < count; ++i) std::fprintf(log, "%lld\n", stamps[i]);
-        if (count > 0) std::fprintf(log, "renderer: %s\n", renderer.data());
-        const auto note = [log](const char* when, const Census& census) {
-            std::fprintf(log, "%s: %d threads, %d sockets\n", when, census.threads, census.sockets);
+        if (!logFile) return;
+        writeStamps();
+        if (frames > 0) std::fprintf(logFile, "renderer: %s\n", renderer.data());
+        const auto note = [](const char* when, const Census& census) {
+            std::fprintf(logFile, "%s: %d threads, %d sockets\n", when, census.threads,
+                         census.sockets);
         };
         note("at start", atStart);
         if (atExit.threads >= 0) note("at exit", atExit);
-        std::fclose(log);
+        std::fclose(logFile);
     }
 } writer;
 
@@ -91,7 +109,7 @@ struct LogWriter {
 extern "C" void glXSwapBuffers(Display* display, GLXDrawable drawable)
 {
     static const auto swap = reinterpret_cast<Swap>(dlsym(RTLD_NEXT, "glXSwapBuffers"));
-    if (count == 0) {  // the first frame's context is current
+    if (frames == 0) {  // the first frame's context is current
         const GLubyte* name = glGetString(GL_RENDERER);
         std::snprintf(renderer.data(), renderer.size(), "%s",
                       name ? reinterpret_cast<const char*>(name) : "(none)");
@@ -99,7 +117,10 @@ extern "C" void glXSwapBuffers(Display* display, GLXDrawable drawable)
     swap(display, drawable);
     timespec now{};
     clock_gettime(CLOCK_MONOTONIC, &now);
-    if (count < stamps.size()) stamps[count++] = now.tv_sec * 1000000000LL + now.tv_nsec;
+    stamps[count++] = now.tv_sec * 1000000000LL + now.tv_nsec;
+    ++frames;
+    if (logFile && count == stamps.size()) writeStamps();
+    count %= stamps.size();  // with no log, the stamps go nowhere
 }
 
 // The program's exit(), seen before any exit handler runs.

@@ -126,8 +126,9 @@ struct Results {
     std::vector<Load> loads;             // one a pair
 };
 
-// One of the figures of a run.
+// One of the figures of a run, and one of its series of values.
 using Measure = double Run::*;
+using Series = std::vector<double> Run::*;
 
 // What a figure is held to: a bound that the game's own code decides, or nothing for a
 // figure that only describes.
@@ -796,7 +797,7 @@ std::string besideOutput(const Settings& settings, const std::string& ending)
 // Writes one block of values a subject, as gnuplot reads them: a comment naming the subject,
 // then one value a line, blocks apart by two blank lines.
 void writeBlocks(const std::string& path, const std::vector<Subject>& subjects,
-                 const Results& results, const std::vector<double> Run::*series)
+                 const Results& results, Series series)
 {
     std::ofstream out(path);
     for (size_t i = 0; i < subjects.size(); ++i) {

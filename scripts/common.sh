@@ -63,20 +63,20 @@ archive() {
 # The matrix of releases and architectures that CI proves (deb822, one paragraph a release).
 matrix="$project_dir/.ci/matrix"
 
-# Prints, for every release of the matrix or for the one named (by its Release, Number or
-# Alias), its Release and the value of FIELD, tab-separated, one release a line.
+# Prints FIELD of the release named (by its Release, Number or Alias); with no release, a line
+# a release of the matrix: its Release and the field, tab-separated.
 matrix_field() {
     awk -v field="$1" -v want="${2:-}" 'BEGIN { RS = ""; FS = "\n" }
         { split("", f)
           for (i = 1; i <= NF; i++) if ($i !~ /^#/ && match($i, /^[A-Za-z0-9-]+:/)) {
               v = substr($i, RLENGTH + 1); gsub(/^[ \t]+|[ \t]+$/, "", v); f[tolower(substr($i, 1, RLENGTH - 1))] = v }
           if (!("release" in f) || (want != "" && want != f["release"] && want != f["number"] && want != f["alias"])) next
-          print f["release"] "\t" f[tolower(field)] }' "$matrix"
+          print (want == "" ? f["release"] "\t" : "") f[tolower(field)] }' "$matrix"
 }
 
 # The suite of a Debian release as a root takes it: a name of the matrix's for one of its
 # releases (12, sid...) gives its Release; other names are kept as they are.
-release_name() { local name && name=$(matrix_field release "$1" | cut -f1 | head -n 1) && echo "${name:-$1}"; }
+release_name() { local name && name=$(matrix_field release "$1" | head -n 1) && echo "${name:-$1}"; }
 
 # Runs a command as one case of a report: its output appended to LOG, and one line added to
 # REPORT of tab-separated fields: the suite, the case, passed or failed, its time in seconds,

@@ -25,11 +25,11 @@ while [[ ${1:-} =~ ^--(i386|out|list)$ ]] && [ $# -ge 2 ]; do
     case $1 in --list) list=yes && shift ;; --i386) way=$2 && shift 2 ;; --out) out=$2 && shift 2 ;; esac
 done
 release=$(release_name "${1:-none}")
-[ $# -eq 1 ] && [ "$(matrix_field package-ci "$release" | cut -f2)" = yes ] && [[ ${way:-native} =~ ^(native|emulated)$ ]] ||
+[ $# -eq 1 ] && [ "$(matrix_field package-ci "$release")" = yes ] && [[ ${way:-native} =~ ^(native|emulated)$ ]] ||
     { echo "$usage" >&2; exit 2; }
 tools_release=$(matrix_field tools | awk -F'\t' '$2 == "yes" { print $1; exit }')
 # The release whose build a package of this release upgrades from.
-previous=$(matrix_field upgrades-from "$release" | cut -f2)
+previous=$(matrix_field upgrades-from "$release")
 jobs=(source build clean build-nocheck build-i386 blhc lintian reprotest autopkgtest piuparts
     ${previous:+piuparts-upgrade} wrap-and-sort)
 [ "$release" != "$tools_release" ] || jobs+=(file-conflicts)

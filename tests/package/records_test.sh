@@ -14,9 +14,9 @@ status=0
 # The README's row of one release, as the matrix gives it.
 row_of() {
     local number alias status native cross
-    number=$(matrix_field number "$1" | cut -f2) alias=$(matrix_field alias "$1" | cut -f2)
-    status=$(matrix_field status "$1" | cut -f2) native=$(matrix_field native "$1" | cut -f2)
-    cross=$(matrix_field cross "$1" | cut -f2)
+    number=$(matrix_field number "$1") alias=$(matrix_field alias "$1")
+    status=$(matrix_field status "$1") native=$(matrix_field native "$1")
+    cross=$(matrix_field cross "$1")
     printf '| %s | %s | %s%s |\n' "${number:+$number }$1${alias:+ ($alias)}" \
         "$([ "$status" = next ] && echo "followed as the next release" || echo "$status")" \
         "${native// /, }" "${cross:+; ${cross// /, } cross-built and played under emulation}"

@@ -52,6 +52,16 @@ junit_results() {
         END { printf "%d %d%s\n", passed, total, others }' "$1"
 }
 
+# Copies what a suite left in the builds (build-*/) of the tree at TREE, which its reports
+# name as NAMED: ctest's JUnit files, the logs, pictures and reports, into DIR, the reports
+# then naming each log at its new place.
+keep_records() {
+    (cd "$1" && find build-* \( -name CMakeFiles -o -name mesa-shader-cache \) -prune -o -type f \
+        \( -name '*.xml' -o -name '*.log' -o -name '*.png' -o -name report.tsv \) -print0 2>/dev/null |
+        xargs -0r cp --parents -t "$3")
+    find "$3" -name report.tsv -exec sed -i "s|\t$2/|\t$3/|" {} +
+}
+
 # The first archive address of apt's configuration, with a main component,
 # whose suite matches a pattern (yes) or does not (no).
 # shellcheck disable=SC2016

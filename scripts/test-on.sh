@@ -83,10 +83,7 @@ in_root "$root" "$(root_packages "$release" "$root_arch"):/var/cache/apt/archive
     _ "${command[@]}" || status=$?
 ran=$((SECONDS - start))
 # What the suite leaves in the clone's builds, kept before the root goes.
-(cd "$root/root/tarvik" && find build-* \( -name CMakeFiles -o -name mesa-shader-cache \) -prune -o \
-    -type f \( -name '*.xml' -o -name '*.log' -o -name '*.png' -o -name report.tsv \) -print0 2>/dev/null |
-    xargs -0r cp --parents -t "$out")
-find "$out" -name report.tsv -exec sed -i "s|\t/root/tarvik/|\t$out/|" {} +
+keep_records "$root/root/tarvik" /root/tarvik "$out"
 { echo "---- the suite's last lines ----" && tail -n 20 "$root_log" && echo "----"; }
 say "root made in $(span "$made"), suite ran in $(span "$ran"), status $status"
 exit "$status"

@@ -43,7 +43,7 @@ mkdir -p "$out"
 root_log=$out/debian-ci.log
 
 # Prints a line of this script's own on the terminal (stderr) and in the log.
-say() { echo "debian-ci: $*" | tee -a "$root_log" >&2; }
+say() { echo "debian-ci: $*" | tee -a "$out/debian-ci.log" >&2; }
 
 # Runs a command in an unpacked root of the work directory, as root there, with
 # the outputs at /ci and the cached roots read-only at /cache, and any further
@@ -69,13 +69,10 @@ manifest='find . -mindepth 1 | LC_ALL=C sort | while IFS= read -r f; do if [ -d 
 
 failed=() report=$out/report.tsv
 : >"$report"
-# Runs the job function NAME (job_NAME) as a case of the report, its output and that of the
-# roots it enters in NAME.log. A job says its tool as a note, and why it fails.
-job() {
-    root_log="$out/$1.log"
-    run_case "$report" "$release" "$1" "$root_log" "job_${1//-/_}" || failed+=("$1")
-    root_log=$out/debian-ci.log
-}
+# Runs the job function NAME (job_NAME) as a case of the report, its output in NAME.log, that
+# of the roots it enters too (root_log is then its output). A job says its tool as a note, and
+# why it fails.
+job() { run_case "$report" "$release" "$1" "$out/$1.log" "job_${1//-/_}" || failed+=("$1"); }
 
 # The machine's own tool: mmdebstrap, which makes every root; and where the
 # kernel runs no i386 program, or TARVIK_EMULATE_I386=1, qemu-user for the
@@ -129,7 +126,7 @@ job_source() {
     echo "note: dpkg-source $(version_in tools dpkg-dev)"
     in_ci_root tools -- sh -c "cd /ci/source && dpkg-source -b $tree && rm -rf unpacked && dpkg-source -x tarvik_$version.dsc unpacked" || return 1
     (cd "$out/source/unpacked" && sh -c "$manifest") >"$out/source/unpacked.manifest"
-    diff -u "$out/source/tree.manifest" "$out/source/unpacked.manifest" >>"$root_log" ||
+    diff -u "$out/source/tree.manifest" "$out/source/unpacked.manifest" ||
         { echo "why: the source package does not hold exactly the committed tree" && return 1; }
 }
 
@@ -190,8 +187,8 @@ same_debs() {
     for deb in "$out/$1"/*.deb; do
         [ -f "$deb" ] || continue
         found=1
-        cmp "$deb" "$out/$2/${deb##*/}" >>"$root_log" 2>&1 || return 1
-        echo "same: ${deb##*/} $(sha256sum <"$deb" | cut -c1-16)" >>"$root_log"
+        cmp "$deb" "$out/$2/${deb##*/}" 2>&1 || return 1
+        echo "same: ${deb##*/} $(sha256sum <"$deb" | cut -c1-16)"
     done
     [ "$found" = 1 ]
 }
@@ -203,7 +200,7 @@ job_clean() {
     [ -f "$build_log" ] || { echo "why: no build log" && return 1; }
     sed -n 's/^tree-after-clean: //p' "$build_log" >"$out/source/after-clean.manifest"
     [ -s "$out/source/after-clean.manifest" ] || { echo "why: the build did not list its tree after cleaning" && return 1; }
-    diff -u "$out/source/unpacked.manifest" "$out/source/after-clean.manifest" >>"$root_log" ||
+    diff -u "$out/source/unpacked.manifest" "$out/source/after-clean.manifest" ||
         { echo "why: debian/rules clean does not bring back the tree as checked out (- before, + after)" && return 1; }
 }
 
@@ -232,7 +229,7 @@ job_reprotest() {
     in_ci_root reprotest -- reprotest --verbose --store-dir=/ci/reprotest \
         --vary=domain_host.use_sudo=1 --vary=user_group.available+=builder:builder \
         --append-build-command=-Pnocheck "/ci/source/tarvik_$version.dsc" -- null || return 1
-    ! grep -E 'IGNORING|WARNING.*variation' "$root_log" || { echo "why: a variation was not applied" && return 1; }
+    ! grep -E 'IGNORING|WARNING.*variation' "$out/reprotest.log" || { echo "why: a variation was not applied" && return 1; }
 }
 
 # autopkgtest in a fresh root of the release, through autopkgtest-virt-unshare:
@@ -266,7 +263,7 @@ job_piuparts_upgrade() {
     # A run beside this one, by .ci/run or by hand, that built the same.
     built=$(grep -lxF "$(built_from "$previous_buildd" "${options[@]}")" "${out%/*}"/*/build-nocheck/built-from 2>/dev/null | tail -n 1 || true)
     if [ -n "$built" ]; then
-        echo "the $previous packages of ${built%/built-from}" >>"$root_log"
+        echo "the $previous packages of ${built%/built-from}"
         mkdir -p "$out/build-$previous" && cp "${built%/built-from}"/*.deb "$out/build-$previous/"
     else
         sbuild_in build-"$previous" "$previous_buildd" "" "${options[@]}" || { echo "why: the $previous build failed" && return 1; }
@@ -285,7 +282,7 @@ job_wrap_and_sort() {
     echo "note: wrap-and-sort $(version_in tools devscripts)"
     rm -rf "$out/wrap-and-sort" && cp -a "$out/source/$tree" "$out/wrap-and-sort"
     in_ci_root tools -- sh -c "cd /ci/wrap-and-sort && wrap-and-sort -ast" || return 1
-    diff -ru "$out/source/$tree/debian" "$out/wrap-and-sort/debian" >>"$root_log" ||
+    diff -ru "$out/source/$tree/debian" "$out/wrap-and-sort/debian" ||
         { echo "why: wrap-and-sort -ast changes debian/" && return 1; }
 }
 
@@ -301,6 +298,7 @@ job_file_conflicts() {
     in_ci_root tools -- sh -c "apt-get update -qq || { $contents; }; deb-check-file-conflicts --changes-file=/ci/build/tarvik_${version}_amd64.changes -o /ci/file-conflicts.xml"
 }
 
+root_log=/dev/stdout
 for name in "${jobs[@]}"; do job "$name"; done
 
 echo "Debian's package CI for tarvik $version ($head) on $release, in $((SECONDS - start)) s:"

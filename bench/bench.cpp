@@ -123,7 +123,7 @@ struct Load {
 struct Results {
     std::vector<std::vector<Run>> runs;  // runs[subject][pair]
     std::vector<double> cpuRatios;       // the game's CPU per frame over the floor's, a pair each
-    std::vector<Load> loads;             // one a pair
+    std::vector<Load> loads;             // one a turn of every pair
 };
 
 // One of the figures of a run, and one of its series of values.
@@ -557,30 +557,22 @@ Results measureAll(const Settings& settings, const std::vector<Subject>& subject
 {
     Results results;
     results.runs.resize(subjects.size());
+    std::vector<std::vector<const Subject*>> turns;  // the subjects that run at once
+    for (const Subject& subject : subjects) {
+        if (settings.sideBySide && !turns.empty())
+            turns.back().push_back(&subject);
+        else
+            turns.push_back({&subject});
+    }
     for (int pair = 1; pair <= settings.pairs; ++pair) {
         std::fprintf(stderr, "bench: pair %d of %d\n", pair, settings.pairs);
-        std::vector<std::vector<const Subject*>> turns;
-        for (const Subject& subject : subjects) {
-            if (settings.sideBySide && !turns.empty())
-                turns.back().push_back(&subject);
-            else
-                turns.push_back({&subject});
-        }
-        std::vector<Load> loads;
         size_t next = 0;
         for (const auto& turn : turns) {
-            loads.emplace_back();
-            for (Run& run : measure(settings, turn, loads.back())) {
+            results.loads.emplace_back();
+            for (Run& run : measure(settings, turn, results.loads.back())) {
                 results.runs[next++].push_back(std::move(run));
             }
         }
-        Load load = loads.front();  // over the pair: the busier of its turns
-        for (const Load& each : loads) {
-            load.busyShare = std::max(load.busyShare, each.busyShare);
-            load.averageLeast = std::min(load.averageLeast, each.averageLeast);
-            load.averageMost = std::max(load.averageMost, each.averageMost);
-        }
-        results.loads.push_back(load);
         results.cpuRatios.push_back(results.runs[0].back().cpuPerFrame /
                                     results.runs[1].back().cpuPerFrame);
     }

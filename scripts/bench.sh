@@ -18,10 +18,7 @@ case "${1:-}" in
     "") output="$project_dir/docs/benchmarks.md" ;;
     --short) output="$build_dir/benchmarks.md" ;;
     --long) output="$project_dir/docs/benchmarks-long.md" ;;
-    *)
-        echo "usage: scripts/bench.sh [--short | --long]" >&2
-        exit 2
-        ;;
+    *) echo "usage: scripts/bench.sh [--short | --long]" >&2 && exit 2 ;;
 esac
 
 install_groups build play virtual-desktop plots

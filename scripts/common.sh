@@ -23,9 +23,7 @@ packages_of() {
 install_groups() {
     local package missing=()
     for package in $(packages_of "$@"); do
-        if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'ok installed'; then
-            missing+=("$package")
-        fi
+        dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'ok installed' || missing+=("$package")
     done
     [ ${#missing[@]} -eq 0 ] && return 0
     echo "Installing ${missing[*]}" >&2
@@ -35,8 +33,7 @@ install_groups() {
 
 # Configures and builds the project in the given directory with the given CMake options.
 build_project() {
-    local dir=$1
-    shift
+    local dir=$1 && shift
     cmake -S "$project_dir" -B "$dir" "$@" >&2
     cmake --build "$dir" --parallel "$(nproc)" >&2
 }
@@ -88,11 +85,9 @@ matrix_field() {
 # releases (12, sid...) gives its Release; other names are kept as they are.
 release_name() { local name && name=$(matrix_field release "$1" | head -n 1) && echo "${name:-$1}"; }
 
-# Runs a command as one case of a report: its output appended to LOG, and one line added to
-# REPORT of tab-separated fields: the suite, the case, passed or failed, its time in seconds,
-# the log, why it failed (the log's last "why: " line, else its status) and a note (its last
-# "note: " line). Says on stderr how it ended, with the log's end on failure; returns the
-# command's status.
+# Runs a command as one case of REPORT, its output appended to LOG: adds a line of the suite,
+# case, result, seconds, log, why it failed (the log's last "why: " line, else its status) and
+# note (its last "note: " line), says on stderr how it ended; returns the command's status.
 run_case() {
     local report=$1 suite=$2 name=$3 log=$4 begin=$SECONDS status=0 result=passed why="" note
     shift 4
@@ -217,10 +212,7 @@ root_tarball() {
 }
 
 # Prints the directory that keeps the packages of the roots of RELEASE and ARCH.
-root_packages() {
-    mkdir -p "$root_cache/packages/$1-$2/partial"
-    echo "$root_cache/packages/$1-$2"
-}
+root_packages() { mkdir -p "$root_cache/packages/$1-$2/partial" && echo "$root_cache/packages/$1-$2"; }
 
 # Unpacks a root tarball into the work directory under the given name.
 root_unpack() {

@@ -1,20 +1,16 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
-# Runs the jobs of Debian's standard package CI on the committed HEAD for one
-# release of .ci/matrix with Package-CI: yes, each against a fresh copy of the
-# tree, each a case of DIR/report.tsv (run_case in common.sh), its tool and
-# version its note. Needs root.
+# Runs the jobs of Debian's package CI on the committed HEAD for one release
+# of .ci/matrix with Package-CI: yes, each against a fresh copy of the tree and
+# a case of DIR/report.tsv (run_case in common.sh). Needs root.
 #
 #   scripts/debian-ci.sh [--i386 WAY] [--out DIR] RELEASE   RELEASE: bookworm, trixie, unstable (or 12, 13)
 #   scripts/debian-ci.sh --list RELEASE                     prints its jobs
 #
-# The tools are the matrix's Tools release's, in a root of their own; sbuild
-# builds in unshare mode from a buildd root of RELEASE, lintian and reprotest
-# run in roots of RELEASE, autopkgtest in a fresh one through
-# autopkgtest-virt-unshare. The i386 build runs in an i386 root where i386 runs
-# natively (WAY, as the caller decided, else as this machine says), else
-# cross-built. DIR (by default /var/tmp/tarvik-debian-ci-RELEASE-<date>) keeps
-# the logs and packages. The exit status is 1 if any job failed.
+# The tools are the matrix's Tools release's, in a root of their own; what they
+# build and test in is RELEASE's. WAY, native or emulated: how i386 builds, as
+# the caller decided, else as this machine says. DIR (by default
+# /var/tmp/tarvik-debian-ci-RELEASE-<date>) keeps the logs and packages.
 set -euo pipefail
 # shellcheck source=scripts/common.sh
 source "$(dirname "$0")/common.sh"
@@ -48,11 +44,7 @@ say() { echo "debian-ci: $*" | tee -a "$out/debian-ci.log" >&2; }
 # Runs a command in an unpacked root of the work directory, as root there, with
 # the outputs at /ci and the cached roots read-only at /cache, and any further
 # SOURCE:TARGET to bind (see enter_root).
-in_ci_root() {
-    local root=$1 binds=() && shift
-    while [ "$1" != -- ]; do binds+=("$1") && shift; done
-    in_root "$root_work/$root" "$out:/ci" "$root_cache:/cache:ro" "${binds[@]}" "$@"
-}
+in_ci_root() { in_root "$root_work/$1" "$out:/ci" "$root_cache:/cache:ro" "${@:2}"; }
 
 # Runs a shell command in the tools root as its user builder, in a directory of
 # /ci; its output goes through a pipe, which builder may open again as /dev/stderr.

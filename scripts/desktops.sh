@@ -1,14 +1,11 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
-# Runs the desktop and fault tests under each tested desktop (TARVIK_DESKTOP,
-# see tests/support/desktop.h), then under each Mesa driver (TARVIK_GL_DRIVER,
-# see tests/support/game_session.h) on dwm, each a case of BUILD_DIR/report.tsv
-# (run_case in common.sh) with the versions, the tests passed and, for a driver,
-# the renderer as its note, and prints a Markdown table of them. Installs what it
-# needs, builds in build-desktops/ or the given directory, and keeps each test
-# log there as desktops/NAME.log or drivers/NAME.log, with ctest's results as
-# NAME.xml beside it. Fails if any desktop or driver fails.
-# With --drivers it runs the drivers only. Usage:
+# Runs the desktop and fault tests under each tested desktop (TARVIK_DESKTOP),
+# then under each Mesa driver (TARVIK_GL_DRIVER) on dwm, each a case of
+# BUILD_DIR/report.tsv (run_case in common.sh) noting versions, tests passed and
+# renderer, with its log and ctest's JUnit file in desktops/ or drivers/ there,
+# and prints them as a table. Builds in build-desktops/ or BUILD_DIR; fails if
+# any fails. With --drivers it runs the drivers only. Usage:
 #
 #   scripts/desktops.sh [--drivers] [BUILD_DIR]
 set -euo pipefail

@@ -1,17 +1,16 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
 # Proves the game on other architectures from this machine, as Debian builds
-# and users run it there: for each ARCH, cross-builds the Debian package (its
-# build-time tests under qemu-user through binfmt_misc), installs the .deb and
-# plays the installed game, with ARCH's own GLUT and Mesa under emulation, on a
-# virtual desktop against the desktop checks built here, on this machine's X
-# server or, for the other byte order, ARCH's own (see cross_one). Meant for a
-# fresh root, as scripts/test-on.sh --arch ARCH RELEASE runs it; needs root.
+# and users run it there: for each ARCH, cross-builds the package (its
+# build-time tests under qemu-user), installs the .deb and plays the installed
+# game under emulation against the desktop checks built here, on this
+# machine's X server or, for the other byte order, ARCH's own (see cross_one).
+# Meant for a fresh root, as scripts/test-on.sh --arch runs it; needs root.
 #
 #   scripts/test-cross.sh ARCH...   (arm64, armhf, i386, ppc64el, riscv64, s390x...)
 #
-# Each step of each ARCH is a case of build-cross/report.tsv (run_case in
-# common.sh), its log in build-cross/ARCH/; a failed step ends its ARCH's run.
+# Each step is a case of build-cross/report.tsv (run_case in common.sh), its
+# log in build-cross/ARCH/; a failed step ends its ARCH's run.
 set -euo pipefail
 source "$(dirname "$0")/common.sh"
 
@@ -61,8 +60,7 @@ clear_red() {
     server=$!
     for _ in $(seq 300); do [ -s "$1/display" ] && break; sleep 0.1; done
     DISPLAY=:$(head -n 1 "$1/display") timeout 300 "$1/clear_red" 2>>"$1/xvfb.log" || true
-    kill "$server" 2>/dev/null
-    wait "$server" 2>/dev/null || true
+    kill "$server" 2>/dev/null && wait "$server" 2>/dev/null || true
 }
 
 # Runs clear_red from DIR on the X server installed now and requires the pixel it read back

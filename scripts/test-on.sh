@@ -1,25 +1,20 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
 # Runs the README's test command on a brand-new Debian RELEASE as a newcomer
-# would: unpacks a fresh minimal root (root_tarball in common.sh), clones the
-# committed HEAD into it (uncommitted changes are NOT included, but for
-# scripts/, this tree's own, bound in, so that the scripts inside are the
-# files outside) and runs `cd tarvik && scripts/test.sh` there as root. Usage:
+# would: a fresh minimal root (root_tarball in common.sh), the committed HEAD
+# cloned into it but for scripts/, this tree's own, bound in so that the
+# scripts inside are the files outside, and `scripts/test.sh` run there. Usage:
 #
 #   scripts/test-on.sh [--arch ARCH] [--i386 WAY] [--out DIR] RELEASE [COMMAND]
 #
-# RELEASE: a release of .ci/matrix by name or number (trixie, 13, sid...), or
-# any other suite. ARCH: this machine's architecture by default, or others,
-# joined by commas (arm64,s390x): i386 alone, where it runs natively here, in
-# an i386 root under `setarch i686`; other architectures, and i386 where it
-# runs emulated, cross-built by scripts/test-cross.sh in a root of this
-# machine's, run under qemu-user. WAY, native or emulated: how i386 runs, as
-# the caller decided, else as this machine says (i386_way). COMMAND, a shell
-# command run in the clone, replaces the default. DIR (by default
-# /var/tmp/tarvik-test-on-RELEASE[-ARCH]-<date>) keeps the log (test-on.log,
-# or $TARVIK_TEST_ON_LOG) and, from the root before it goes, ctest's JUnit
-# files, the build logs and the steps' reports. Needs root; the exit status
-# is the suite's.
+# RELEASE: a release of .ci/matrix by name or number, or any suite. ARCH, this
+# machine's by default, or several joined by commas: i386 alone, where it runs
+# natively (WAY, native or emulated, as the caller decided, else i386_way), in
+# an i386 root under `setarch i686`; the others cross-built by test-cross.sh.
+# COMMAND, a shell command, replaces the default. DIR (by default
+# /var/tmp/tarvik-test-on-RELEASE[-ARCH]-<date>) keeps the log (or
+# $TARVIK_TEST_ON_LOG) and the root's records. Needs root; the exit status is
+# the suite's.
 set -euo pipefail
 source "$(dirname "$0")/common.sh"
 

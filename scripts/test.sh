@@ -11,6 +11,8 @@ set -euo pipefail
 source "$(dirname "$0")/common.sh"
 
 install_groups build play virtual-desktop tests static memcheck
+# The tools the suite runs with, as its stage's note in the run's report.
+echo "note: g++ $(g++ -dumpfullversion), clang $(clang -dumpversion), $(cppcheck --version), $(reuse --version | head -n 1), $(cmake --version | head -n 1), Mesa $(dpkg-query -W -f '${Version}' libgl1-mesa-dri)"
 
 strict=(-DTARVIK_REQUIRE_ALL_TESTS=ON -DTARVIK_WARNINGS_AS_ERRORS=ON)
 build_project "$project_dir/build-test" -DCMAKE_BUILD_TYPE=Release "${strict[@]}"

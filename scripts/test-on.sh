@@ -80,5 +80,6 @@ ran=$((SECONDS - start))
 # What the suite leaves in the clone's builds, kept before the root goes.
 keep_records "$root/root/tarvik" /root/tarvik "$out"
 { echo "---- the suite's last lines ----" && tail -n 20 "$root_log" && echo "----"; }
+sed -n 's/^\[[0-9:]*\] note: /note: /p' "$root_log" | tail -n 1  # the suite's note, as this run's
 say "root made in $(span "$made"), suite ran in $(span "$ran"), status $status"
 exit "$status"

@@ -52,12 +52,12 @@ failures() {
 # Runs both layers with VARIABLE set to NAME, its results in JUNIT, and says the versions of
 # PACKAGES, the tests passed and the renderer as its note, and its failures as why.
 test_layers() {
-    local status=0 passed total renderer
+    local status=0 passed total others renderer
     rm -f "$4"
     (cd "$dir" && env "$1=$2" ctest -L 'desktop|faults' --output-on-failure --output-junit "$4") || status=$?
-    read -r passed total _ <<<"$(junit_results "$4" 2>/dev/null || echo 0 0)"
+    read -r passed total others <<<"$(junit_results "$4" 2>/dev/null || echo 0 0)"
     renderer=$(grep -m1 -o '^renderer: .*' "$dir/Testing/Temporary/LastTest.log" | cut -c11- || true)
-    echo "note: $(versions "$3"); $passed/$total tests passed${renderer:+; renderer $renderer}"
+    echo "note: $(versions "$3"); $passed/$total tests passed${others:+, not passed:$others}${renderer:+; renderer $renderer}"
     [ "$status" -eq 0 ] || echo "why: $([ -s "$4" ] && failures "$4" || echo "ctest ended with status $status")"
     return "$status"
 }

@@ -146,7 +146,7 @@ struct Row {
 };
 
 // The programs measured in each mode: the game and the floor, and in the long mode the game
-// again with malloc's threshold fixed, to show what the allocator's warm-up is.
+// again with malloc's threshold fixed from outside, to show how much of its growth that makes.
 std::vector<Subject> subjectsOf(const Settings& settings)
 {
     std::vector<Subject> subjects = {{"tarvik", settings.game, true, {}},
@@ -666,17 +666,16 @@ std::string rssNote(const Settings& settings, const std::vector<Subject>& subjec
          << format(kib(0, &Run::anonGrowth), 0) << " KiB anonymous) and the floor's by "
          << format(kib(1, &Run::rssGrowth), 0) << " KiB.";
     if (subjects.size() > 2) {
-        // The same game with malloc's threshold held: what it does not grow is the allocator's.
+        // The same game with the threshold fixed from outside too: what it still changes.
         const auto whole = [&](size_t subject) {
             return kib(subject, &Run::rssWarmUp) + kib(subject, &Run::rssGrowth);
         };
-        text << " With malloc's mmap threshold fixed where it starts (`" << fixedThreshold
-             << "`), the game's resident size grew by " << format(whole(2), 0)
+        text << " The game holds malloc's mmap threshold where it starts, so that large blocks keep"
+                " mappings of their own rather than come from the heap once one is freed; with the"
+                " threshold also fixed from outside (`"
+             << fixedThreshold << "`), its resident size grew by " << format(whole(2), 0)
              << " KiB over the whole steady state, against " << format(whole(0), 0)
-             << " KiB as it is: " << format(whole(0) - whole(2), 0)
-             << " KiB of the game's growth is the C library's malloc raising its threshold once it"
-                " frees a large block that had a mapping of its own, and serving blocks of that"
-                " size from its heap from then on.";
+             << " KiB as it is: a difference of " << format(whole(0) - whole(2), 0) << " KiB.";
     }
     text << "\n\nResident size (MiB) at the start of the steady state and after each "
          << (settings.measure >= 10min ? "minute" : first) << ", in the first pair:\n\n";
@@ -891,8 +890,8 @@ void useShortMode(Settings& settings)
     settings.presses = 10;
 }
 
-// Thirty minutes of every program side by side, the last 20 judged for memory growth: the C
-// library's allocator settles within about four minutes here, so the first ten are its warm-up.
+// Thirty minutes of every program side by side, the last 20 judged for memory growth: the first
+// ten are left to the renderer's and the allocator's warm-up.
 void useLongMode(Settings& settings)
 {
     settings.mode = "long";

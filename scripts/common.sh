@@ -53,6 +53,7 @@ junit_results() {
 # name as NAMED: ctest's JUnit files, the logs, pictures and reports, into DIR, the reports
 # then naming each log at its new place.
 keep_records() {
+    compgen -G "$1/build-*" >/dev/null || return 0
     (cd "$1" && find build-* \( -name CMakeFiles -o -name mesa-shader-cache \) -prune -o -type f \
         \( -name '*.xml' -o -name '*.log' -o -name '*.png' -o -name report.tsv \) -print0 2>/dev/null |
         xargs -0r cp --parents -t "$3")

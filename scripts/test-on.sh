@@ -13,8 +13,7 @@
 # an i386 root under `setarch i686`; the others cross-built by test-cross.sh.
 # COMMAND, a shell command, replaces the default. DIR (by default
 # /var/tmp/tarvik-test-on-RELEASE[-ARCH]-<date>) keeps the log (or
-# $TARVIK_TEST_ON_LOG) and the root's records. Needs root; the exit status is
-# the suite's.
+# $TARVIK_TEST_ON_LOG) and the root's records. Needs root; exits as the suite.
 set -euo pipefail
 source "$(dirname "$0")/common.sh"
 

@@ -9,8 +9,9 @@ build_dir="$project_dir/build"
 # Runs a command as root, through sudo when the user is not root.
 as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
 
-# Runs apt-get with the given command and packages, as root, asking nothing, adding no extras.
-apt_get() { as_root env DEBIAN_FRONTEND=noninteractive apt-get "$1" -y -qq --no-install-recommends "${@:2}"; }
+# Runs apt-get with the given command and packages, as root, asking nothing, adding no extras;
+# one at a time on a package cache, which roots of a release share, since apt refuses to wait.
+apt_get() { as_root env DEBIAN_FRONTEND=noninteractive flock /var/cache/apt/archives/lock apt-get "$1" -y -qq --no-install-recommends "${@:2}"; }
 
 # The packages of the named groups of scripts/packages.txt, one a line.
 packages_of() {

@@ -216,7 +216,7 @@ job_blhc() {
 job_reprotest() {
     root_unpack reprotest "$checks_tar"
     echo "note: reprotest $(version_in reprotest reprotest)"
-    in_ci_root reprotest "$(root_packages "$release" amd64):/var/cache/apt/archives" -- sh -c "apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get build-dep -y -qq -Pnocheck /ci/source/tarvik_$version.dsc" ||
+    in_ci_root reprotest "$(root_packages "$release" amd64):/var/cache/apt/archives" -- sh -c "apt-get update -qq && DEBIAN_FRONTEND=noninteractive flock /var/cache/apt/archives/lock apt-get build-dep -y -qq -Pnocheck /ci/source/tarvik_$version.dsc" ||
         { echo "why: the Build-Depends do not install" && return 1; }
     in_ci_root reprotest -- reprotest --verbose --store-dir=/ci/reprotest \
         --vary=domain_host.use_sudo=1 --vary=user_group.available+=builder:builder \

@@ -11,7 +11,7 @@ set -euo pipefail
 source "$(dirname "$0")/common.sh"
 
 install_groups build play virtual-desktop tests static memcheck
-echo "note: g++ $(g++ -dumpfullversion), clang $(clang -dumpversion), $(cppcheck --version), $(reuse --version | head -n 1), $(cmake --version | head -n 1), Mesa $(dpkg-query -W -f '${Version}' libgl1-mesa-dri)"
+echo "note: g++ $(g++ -dumpfullversion), clang $(clang -dumpversion), $(cppcheck --version), reuse $(reuse --version | head -n 1 | grep -o "[0-9.]*$"), CMake $(cmake --version | head -n 1 | grep -o "[0-9.]*$"), Mesa $(dpkg-query -W -f '${Version}' libgl1-mesa-dri)"
 
 strict=(-DTARVIK_REQUIRE_ALL_TESTS=ON -DTARVIK_WARNINGS_AS_ERRORS=ON)
 build_project "$project_dir/build-test" -DCMAKE_BUILD_TYPE=Release "${strict[@]}"

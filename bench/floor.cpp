@@ -2,13 +2,13 @@
 // The floor the game is measured against: the game's GLUT start-up, window,
 // 25 ms timer and full-screen size, with a frame that only clears the buffers
 // and swaps. No program that redraws this window at this pace costs less.
-// It names its renderer on stderr once, so the benchmark can report it.
+// Left and Right change its clear colour by the game's road for the paddle:
+// the key handler changes state only, and the next tick's frame shows it.
 
 #include <GL/glut.h>
 
 #include <GL/freeglut_ext.h>  // glutExit; after glut.h, which it builds on
 
-#include <cstdio>
 #include <cstdlib>
 
 namespace {
@@ -16,12 +16,16 @@ namespace {
 constexpr int windowSize = 600;          // pixels, asked for before full screen
 constexpr unsigned refreshMs = 25;       // milliseconds between redisplay requests
 constexpr unsigned char escapeKey = 27;  // ASCII Escape
+constexpr float leftBlue = 1.0f;         // the clear colour's blue after Left
+constexpr float rightBlue = 0.0f;        // and after Right: black, as at the start
 
 int window = 0;
+float clearBlue = rightBlue;  // the clear colour's blue, set by the arrows
 
-// Clears the frame and shows it.
+// Clears the frame to the arrows' colour and shows it.
 void drawScene()
 {
+    glClearColor(0.0f, 0.0f, clearBlue, 0.0f);
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
     glutSwapBuffers();
 }
@@ -46,6 +50,16 @@ void handleKeypress(unsigned char key, int /*x*/, int /*y*/)
     }
 }
 
+// Turns the clear colour blue on Left and black on Right.
+void handleSpecialKeypress(int key, int /*x*/, int /*y*/)
+{
+    if (key == GLUT_KEY_LEFT) {
+        clearBlue = leftBlue;
+    } else if (key == GLUT_KEY_RIGHT) {
+        clearBlue = rightBlue;
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -55,10 +69,10 @@ int main(int argc, char** argv)
     glutInitWindowSize(windowSize, windowSize);
     window = glutCreateWindow("Tarvik Floor");
     glutFullScreen();
-    std::fprintf(stderr, "renderer: %s\n", glGetString(GL_RENDERER));
 
     glutDisplayFunc(drawScene);
     glutKeyboardFunc(handleKeypress);
+    glutSpecialFunc(handleSpecialKeypress);
     glutReshapeFunc(handleResize);
     glutTimerFunc(refreshMs, update, 0);
     glutMainLoop();

@@ -1,17 +1,21 @@
 # SPDX-License-Identifier: MIT
-# The resident size of the game's two runs in the long benchmark, as it is and with
-# malloc's threshold fixed, over the steady state.
-# gnuplot -e "data='FILE'" bench/long.gp, for FILE.md: reads FILE-rss.tsv, writes FILE-rss.png
-set terminal pngcairo size 960,540 font "DejaVu Sans,10"
-set output data . "-rss.png"
-file = data . "-rss.tsv"
-set datafile separator "\t"
-set title "Resident size over the steady state"
-set xlabel "minutes"
-set ylabel "VmRSS (MiB)"
-set key outside bottom center horizontal
+# The allocator's bytes in use and the resident size of the game and the floor
+# over the long benchmark's steady state, from zero, with the judged span shaded.
+# gnuplot -e "data='FILE'" bench/long.gp, for FILE.md: reads FILE-memory.tsv, writes FILE-memory.png
+set terminal pngcairo size 960,720 font "DejaVu Sans,10" noenhanced
+set output data . "-memory.png"
+file = data . "-memory.tsv"
+stats file index 4 using 1 nooutput
+set object 1 rectangle from STATS_min, graph 0 to STATS_max, graph 1 behind fillcolor rgb "#eeeeee" fillstyle solid noborder
+set multiplot layout 2,1
 set grid
-# The header is the first line, behind a "#"; the columns plotted are the game's runs.
-set datafile commentschars ""
-games = system("head -n 1 '" . file . "' | awk -F'\t' '{ for (i = 2; i <= NF; i++) if ($i ~ /^tarvik/) printf \"%d \", i }'")
-plot for [j = 1:words(games)] file using 1:int(word(games, j)) with lines linewidth 2 title columnhead(int(word(games, j)))
+set xlabel "minutes"
+set yrange [0:*]
+set key bottom right
+set title "Allocator's bytes in use (mallinfo2), the judged span shaded"
+set ylabel "MiB"
+plot file index 0 with lines linewidth 2 linecolor rgb "#008b8b" title "tarvik", \
+     file index 1 with lines linewidth 2 linecolor rgb "#606060" title "floor"
+set title "Resident size (Rss, smaps_rollup), the judged span shaded"
+plot file index 2 with lines linewidth 2 linecolor rgb "#008b8b" title "tarvik", \
+     file index 3 with lines linewidth 2 linecolor rgb "#606060" title "floor"

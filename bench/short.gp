@@ -1,29 +1,25 @@
 # SPDX-License-Identifier: MIT
-# Histograms of the frame intervals of the game and the floor, and of the game's
-# key-to-picture latencies.
-# gnuplot -e "data='FILE'" bench/short.gp, for FILE.md: reads FILE-frames.tsv and
-# FILE-keys.tsv, writes FILE-distributions.png
-set terminal pngcairo size 960,720 font "DejaVu Sans,10"
-set output data . "-distributions.png"
-frames = data . "-frames.tsv"
-keys = data . "-keys.tsv"
+# The tails of the frame intervals and of the key-to-picture latencies of the
+# game and the floor: the share of frames or presses that took at least so long,
+# on a log scale, with each p95 marked.
+# gnuplot -e "data='FILE'" bench/short.gp, for FILE.md: reads FILE-tails.tsv, writes FILE-tails.png
+set terminal pngcairo size 960,720 font "DejaVu Sans,10" noenhanced
+set output data . "-tails.png"
+file = data . "-tails.tsv"
 set multiplot layout 2,1
 set grid
-set style fill transparent solid 0.5
-set ylabel "share"
-bin(x, width) = width * floor(x / width) + width / 2.0
+set logscale y
+set yrange [1e-4:1]
+set ylabel "share at least this long"
+set key bottom left
 set title "Frame intervals"
-set boxwidth 0.5
-set xlabel "ms (bins of 0.5 ms)"
-stats frames index 0 nooutput
-game_frames = STATS_records
-stats frames index 1 nooutput
-floor_frames = STATS_records
-stats keys index 0 nooutput
-presses = STATS_records
-plot frames index 0 using (bin($1, 0.5)):(1.0 / game_frames) smooth frequency with boxes title "tarvik", \
-     frames index 1 using (bin($1, 0.5)):(1.0 / floor_frames) smooth frequency with boxes title "floor"
-set title "Key to picture, tarvik"
-set boxwidth 1
-set xlabel "ms (bins of 1 ms)"
-plot keys index 0 using (bin($1, 1)):(1.0 / presses) smooth frequency with boxes title "tarvik"
+set xlabel "ms"
+plot file index 0 with steps linewidth 2 linecolor rgb "#008b8b" title "tarvik", \
+     file index 1 with steps linewidth 2 linecolor rgb "#606060" title "floor", \
+     file index 4 with lines dashtype 2 linecolor rgb "#008b8b" title "tarvik p95", \
+     file index 5 with lines dashtype 2 linecolor rgb "#606060" title "floor p95"
+set title "Key to picture"
+plot file index 2 with steps linewidth 2 linecolor rgb "#008b8b" title "tarvik", \
+     file index 3 with steps linewidth 2 linecolor rgb "#606060" title "floor", \
+     file index 6 with lines dashtype 2 linecolor rgb "#008b8b" title "tarvik p95", \
+     file index 7 with lines dashtype 2 linecolor rgb "#606060" title "floor p95"

@@ -4,17 +4,15 @@
 #include <GL/glut.h>
 
 #include <GL/freeglut_ext.h>  // glutExit; after glut.h, which it builds on
-#include <malloc.h>
 
 #include <csignal>
 #include <cstdlib>
 
 namespace {
 
-constexpr int windowSize = 600;            // pixels, asked for before full screen
-constexpr unsigned refreshMs = 25;         // milliseconds between redisplay requests
-constexpr unsigned char escapeKey = 27;    // ASCII Escape
-constexpr int mmapThreshold = 128 * 1024;  // bytes: from this size a block is mapped on its own
+constexpr int windowSize = 600;          // pixels, asked for before full screen
+constexpr unsigned refreshMs = 25;       // milliseconds between redisplay requests
+constexpr unsigned char escapeKey = 27;  // ASCII Escape
 
 // Camera: table space is turned about y, tilted about x, then moved away.
 constexpr float cameraX = 0.5f;       // table units, centres the board
@@ -127,11 +125,6 @@ int main(int argc, char** argv)
     // silently. Ignored, the write fails instead, and Xlib reports the lost
     // connection and exits with status 1, as when a read finds it first.
     std::signal(SIGPIPE, SIG_IGN);
-    // The renderer allocates and frees vertex buffers of about a megabyte as it
-    // draws. Held at glibc's starting value, the threshold keeps each in a mapping
-    // of its own, returned when freed; glibc would otherwise raise it at the first
-    // such free and serve them from its heap, which grows in steps long after.
-    mallopt(M_MMAP_THRESHOLD, mmapThreshold);
     glutInit(&argc, argv);
     glutInitDisplayMode(GLUT_DOUBLE | GLUT_RGB | GLUT_DEPTH);
     glutInitWindowSize(windowSize, windowSize);

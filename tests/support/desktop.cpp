@@ -36,17 +36,6 @@ std::string readFile(const std::string& path)
     return text.str();
 }
 
-std::string makeTempFile()
-{
-    char path[] = "/tmp/tarvik-test-XXXXXX";
-    const int fd = mkstemp(path);
-    if (fd < 0) {
-        throw std::runtime_error("cannot make a temporary file");
-    }
-    close(fd);
-    return path;
-}
-
 // The name of a compositor's socket in the desktop's own runtime directory.
 constexpr const char* waylandSocket = "tarvik";
 
@@ -180,15 +169,34 @@ std::vector<long long> readStamps(const std::string& path)
 
 std::string readTraced(const std::string& path, const std::string& key)
 {
-    const std::string prefix = key + ": ";
-    std::ifstream in(path);
-    for (std::string line; std::getline(in, line);) {
-        if (line.compare(0, prefix.size(), prefix) == 0) return line.substr(prefix.size());
-    }
-    return "";
+    const std::vector<std::string> values = readAllTraced(path, key);
+    return values.empty() ? "" : values.front();
 }
 
-void sleepFor(std::chrono::milliseconds duration) { std::this_thread::sleep_for(duration); }
+std::vector<std::string> readAllTraced(const std::string& path, const std::string& key)
+{
+    const std::string prefix = key + ": ";
+    std::ifstream in(path);
+    std::vector<std::string> values;
+    for (std::string line; std::getline(in, line);) {
+        if (line.compare(0, prefix.size(), prefix) == 0)
+            values.push_back(line.substr(prefix.size()));
+    }
+    return values;
+}
+
+std::string makeTempFile()
+{
+    char path[] = "/tmp/tarvik-test-XXXXXX";
+    const int fd = mkstemp(path);
+    if (fd < 0) {
+        throw std::runtime_error("cannot make a temporary file");
+    }
+    close(fd);
+    return path;
+}
+
+void sleepFor(std::chrono::microseconds duration) { std::this_thread::sleep_for(duration); }
 
 Frame::Frame(int width, int height, std::vector<Rgb> pixels)
     : width_(width), height_(height), pixels_(std::move(pixels))

@@ -102,9 +102,13 @@ public:
     Frame capture() const;
     // A picture of one rectangle of the screen.
     Frame capture(int x, int y, int width, int height) const;
-    // Captures until the predicate holds, and returns the last frame seen.
+    // Captures until the predicate holds, and returns the last frame seen:
+    // the whole screen, or the given rectangle polled at the given pace.
     template <class Predicate>
     Frame captureUntil(Predicate holds, std::chrono::milliseconds timeout) const;
+    template <class Predicate>
+    Frame captureUntil(Predicate holds, std::chrono::milliseconds timeout, XRectangle area,
+                       std::chrono::microseconds poll) const;
 
     // Sends key events as one burst: each pair is a key and whether it goes down.
     void sendKeys(const std::vector<std::pair<KeySym, bool>>& events) const;
@@ -150,17 +154,33 @@ std::vector<long long> readStamps(const std::string& path);
 // renderer that drew the first frame; empty if it wrote no such line.
 std::string readTraced(const std::string& path, const std::string& key);
 
+// Every line that the swap tracer wrote after "KEY: ", in order.
+std::vector<std::string> readAllTraced(const std::string& path, const std::string& key);
+
+// A new empty file of the tests' own under /tmp; its path.
+std::string makeTempFile();
+
 // Sleeps for the given time: between two polls, or while the program runs on.
-void sleepFor(std::chrono::milliseconds duration);
+void sleepFor(std::chrono::microseconds duration);
 
 template <class Predicate>
 Frame VirtualScreen::captureUntil(Predicate holds, std::chrono::milliseconds timeout) const
 {
+    const XRectangle whole = {0, 0, static_cast<unsigned short>(width_),
+                              static_cast<unsigned short>(height_)};
+    return captureUntil(holds, timeout, whole, 20ms);
+}
+
+template <class Predicate>
+Frame VirtualScreen::captureUntil(Predicate holds, std::chrono::milliseconds timeout,
+                                  XRectangle area, std::chrono::microseconds poll) const
+{
     const auto deadline = std::chrono::steady_clock::now() + timeout;
-    Frame frame = capture();
+    const auto shot = [&] { return capture(area.x, area.y, area.width, area.height); };
+    Frame frame = shot();
     while (!holds(frame) && std::chrono::steady_clock::now() < deadline) {
-        sleepFor(20ms);
-        frame = capture();
+        sleepFor(poll);
+        frame = shot();
     }
     return frame;
 }

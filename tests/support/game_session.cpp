@@ -59,8 +59,17 @@ std::string swapTracer()
     return tracer && *tracer ? tracer : SWAP_TRACE;
 }
 
+Playable theGame()
+{
+    // TARVIK_PROGRAM in the environment plays another build of the game, such
+    // as an installed one of another architecture, against the same checks.
+    const char* program = std::getenv("TARVIK_PROGRAM");
+    return {program && *program ? program : TARVIK_PROGRAM, "Tarvik Game"};
+}
+
 Process startGame(const VirtualScreen* screen, std::vector<std::string> arguments,
-                  const std::string& preload, std::vector<std::string> environment)
+                  const std::string& preload, std::vector<std::string> environment,
+                  const Playable& program)
 {
     const GlDriver driver = chosenGlDriver();
     environment.insert(environment.end(), driver.environment.begin(), driver.environment.end());
@@ -68,10 +77,7 @@ Process startGame(const VirtualScreen* screen, std::vector<std::string> argument
     // layer, which zink loads, looks there for a Wayland display, and says so
     // on standard error where there is no such directory.
     if (screen) environment.push_back("XDG_RUNTIME_DIR=" + screen->runtimeDirectory());
-    // TARVIK_PROGRAM in the environment plays another build of the game, such
-    // as an installed one of another architecture, against the same checks.
-    const char* program = std::getenv("TARVIK_PROGRAM");
-    arguments.insert(arguments.begin(), program && *program ? program : TARVIK_PROGRAM);
+    arguments.insert(arguments.begin(), program.path);
     std::string libraries = preload;
 #ifdef TARVIK_PRELOAD
     // The sanitizers' runtime must come first; see tests/CMakeLists.txt.
@@ -123,14 +129,17 @@ std::vector<Probe> sceneProbes(double farPaddleX)
 }
 
 GameSession::GameSession(int width, int height, std::vector<std::string> arguments,
-                         const std::string& preload, std::vector<std::string> environment)
-    : screen(width, height),
-      game(startGame(&screen, std::move(arguments), preload, std::move(environment)))
+                         const std::string& preload, std::vector<std::string> environment,
+                         const Playable& program)
+    : title(program.title),
+      screen(width, height),
+      started(monotonicNs()),
+      game(startGame(&screen, std::move(arguments), preload, std::move(environment), program))
 {
     // Waits for the window, unless the game ends without one.
     const auto deadline = std::chrono::steady_clock::now() + 10s;
     do {
-        window = screen.waitForWindow("Tarvik Game", 50ms);
+        window = screen.waitForWindow(title, 50ms);
     } while (window == None && !game.waitForExit(0ms) &&
              std::chrono::steady_clock::now() < deadline);
 }
@@ -168,7 +177,7 @@ std::string GameSession::endWithEscape()
     if (!status) return "still running after Escape";
     std::string report;
     if (!WIFEXITED(*status) || WEXITSTATUS(*status) != 0) report += describeEnd(*status) + "\n";
-    if (screen.hasWindow("Tarvik Game")) report += "its window is still there\n";
+    if (screen.hasWindow(title)) report += "its window is still there\n";
     if (!game.standardOutput().empty()) report += "wrote: " + game.standardOutput() + "\n";
     if (!game.standardError().empty()) report += "wrote: " + game.standardError() + "\n";
     return report;

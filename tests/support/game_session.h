@@ -47,20 +47,30 @@ GlDriver chosenGlDriver();
 // such as one built for the architecture of the game that $TARVIK_PROGRAM names.
 std::string swapTracer();
 
-// Starts the real program (the build's, or the one $TARVIK_PROGRAM names) on
-// the given desktop's display (none if null) with the chosen GL driver, the
-// given arguments, the given library preloaded (none if empty) and NAME=value
-// pairs added to its environment.
-Process startGame(const VirtualScreen* screen, std::vector<std::string> arguments = {},
-                  const std::string& preload = "", std::vector<std::string> environment = {});
+// A program a session plays, and the title of its window.
+struct Playable {
+    std::string path;
+    std::string title;
+};
 
-// The real program on a virtual desktop of the given size, started as
-// startGame starts it.
+// The real program: the build's, or the one $TARVIK_PROGRAM names.
+Playable theGame();
+
+// Starts the program (the game unless told) on the given desktop's display
+// (none if null) with the chosen GL driver, the given arguments, the given
+// library preloaded (none if empty) and NAME=value pairs added to its
+// environment.
+Process startGame(const VirtualScreen* screen, std::vector<std::string> arguments = {},
+                  const std::string& preload = "", std::vector<std::string> environment = {},
+                  const Playable& program = theGame());
+
+// The program (the game unless told) on a virtual desktop of the given size,
+// started as startGame starts it.
 class GameSession {
 public:
     explicit GameSession(int width, int height, std::vector<std::string> arguments = {},
-                         const std::string& preload = "",
-                         std::vector<std::string> environment = {});
+                         const std::string& preload = "", std::vector<std::string> environment = {},
+                         const Playable& program = theGame());
 
     // Captures until the screen shows every probe as expected; returns the
     // mismatches, one per line, or an empty string when all match.
@@ -72,7 +82,9 @@ public:
     // or an empty string.
     std::string endWithEscape();
 
+    const std::string title;
     VirtualScreen screen;
+    const long long started;  // just before the program was started, on monotonicNs()'s clock
     Process game;
     Window window = None;  // None if the game ended before it made one
 };

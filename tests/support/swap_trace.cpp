@@ -8,12 +8,17 @@
 // frame: nothing that slows the program measurably. It also counts the
 // program's threads and open sockets as it starts and as it calls exit(), in
 // lines "at start: " and "at exit: ", so that a program that ends with its X
-// connection or a renderer's threads still alive shows.
+// connection or a renderer's threads still alive shows. Where
+// $TARVIK_MALLOC_EVERY_MS is set, it also reads at a swap that often the bytes
+// that glibc's allocator has handed out and not had back (on its heaps and in
+// mappings of their own), and writes them as lines "in use: " with the swap's
+// stamp: what a leak would grow.
 
 #include <GL/gl.h>
 #include <GL/glx.h>
 #include <dirent.h>
 #include <dlfcn.h>
+#include <malloc.h>
 #include <unistd.h>
 
 #include <array>
@@ -35,6 +40,25 @@ size_t frames = 0;  // in all
 std::array<char, 8192> buffer;
 std::FILE* logFile = nullptr;
 std::array<char, 256> renderer{};  // a copy: the GL's own string may be gone at exit
+
+// The allocator's bytes in use, read every so often at a swap: static too, and
+// no more kept once it fills.
+struct InUse {
+    long long stamp;
+    size_t bytes;
+};
+std::array<InUse, 4096> inUse;
+size_t inUseCount = 0;
+long long inUseEvery = 0;  // nanoseconds between readings; none if 0
+
+// Reads the allocator's bytes in use at the swap just stamped, if one is due.
+void readInUse(long long stamp)
+{
+    if (inUseEvery <= 0 || inUseCount == inUse.size()) return;
+    if (inUseCount > 0 && stamp - inUse[inUseCount - 1].stamp < inUseEvery) return;
+    const struct mallinfo2 info = mallinfo2();
+    inUse[inUseCount++] = {stamp, info.uordblks + info.hblkhd};
+}
 
 // Writes the page of stamps to the log, and empties it.
 void writeStamps()
@@ -86,6 +110,8 @@ struct LogWriter {
         const char* path = std::getenv("TARVIK_SWAP_LOG");
         logFile = path ? std::fopen(path, "w") : nullptr;
         if (logFile) std::setvbuf(logFile, buffer.data(), _IOFBF, buffer.size());
+        const char* every = std::getenv("TARVIK_MALLOC_EVERY_MS");
+        if (every) inUseEvery = std::atoll(every) * 1000000LL;
     }
     LogWriter(const LogWriter&) = delete;
     LogWriter& operator=(const LogWriter&) = delete;
@@ -94,6 +120,8 @@ struct LogWriter {
         if (!logFile) return;
         writeStamps();
         if (frames > 0) std::fprintf(logFile, "renderer: %s\n", renderer.data());
+        for (size_t i = 0; i < inUseCount; ++i)
+            std::fprintf(logFile, "in use: %lld %zu\n", inUse[i].stamp, inUse[i].bytes);
         const auto note = [](const char* when, const Census& census) {
             std::fprintf(logFile, "%s: %d threads, %d sockets\n", when, census.threads,
                          census.sockets);
@@ -117,7 +145,8 @@ extern "C" void glXSwapBuffers(Display* display, GLXDrawable drawable)
     swap(display, drawable);
     timespec now{};
     clock_gettime(CLOCK_MONOTONIC, &now);
-    stamps[count++] = now.tv_sec * 1000000000LL + now.tv_nsec;
+    stamps[count] = now.tv_sec * 1000000000LL + now.tv_nsec;
+    readInUse(stamps[count++]);
     ++frames;
     if (logFile && count == stamps.size()) writeStamps();
     count %= stamps.size();  // with no log, the stamps go nowhere

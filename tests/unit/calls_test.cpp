@@ -9,7 +9,6 @@
 
 #include <GL/freeglut_ext.h>  // after glut.h, which it builds on
 #include <gtest/gtest.h>
-#include <malloc.h>
 
 #include <array>
 #include <cmath>
@@ -186,23 +185,6 @@ TEST(StartUpTest, RegistersEveryHandlerInOrderThenEntersTheLoop)
 TEST(StartUpTest, IgnoresSigpipeSoALostServerIsReportedNotFatal)
 {
     EXPECT_TRUE(startUp().sigpipeIgnored);
-}
-
-// A large block freed must not make the next of its size come from the heap,
-// which would then only grow: the game holds malloc's threshold where it starts.
-TEST(StartUpTest, KeepsLargeBlocksInMappingsOfTheirOwnAfterOneIsFreed)
-{
-#if defined(__SANITIZE_ADDRESS__)
-    GTEST_SKIP() << "AddressSanitizer's allocator is not glibc's";
-#endif
-    startUp();
-    constexpr size_t large = 1 << 20;           // bytes, as the renderer's vertex buffers
-    void* volatile first = std::malloc(large);  // volatile: allocated and freed for real
-    std::free(first);
-    const size_t mapped = mallinfo2().hblks;
-    void* volatile second = std::malloc(large);
-    EXPECT_EQ(mallinfo2().hblks, mapped + 1);
-    std::free(second);
 }
 
 TEST(StartUpTest, GameStateBeginsCentredWithNoKeyHeld)

@@ -109,12 +109,15 @@ RunFigures figuresOf(const RunRecord& run, long long judgedUs)
     return f;
 }
 
+// One of the figures of a run.
+using Measure = double RunFigures::*;
+
 // Every run of one program, and what its frames and presses give pooled.
 struct Column {
     std::vector<RunFigures> runs;
     std::vector<double> intervals, keys;
 
-    std::vector<double> perPair(double RunFigures::*measure) const
+    std::vector<double> perPair(Measure measure) const
     {
         std::vector<double> values;
         for (const RunFigures& run : runs) values.push_back(run.*measure);
@@ -167,7 +170,7 @@ struct Judged {
 struct Row {
     std::string what;
     int decimals;
-    double RunFigures::*measure;
+    Measure measure;
     std::function<double(const Column&)> pooled;
     std::function<Judged(const Cell& game, const Cell& floor)> judge;
 };

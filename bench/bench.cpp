@@ -4,6 +4,7 @@
 // stored data without measuring. bench --help gives the usage.
 
 #include "command_line.h"
+#include "desktop.h"
 #include "measure.h"
 #include "page.h"
 
@@ -12,7 +13,6 @@
 #include <cstdio>
 #include <fstream>
 #include <optional>
-#include <sstream>
 #include <stdexcept>
 
 namespace {
@@ -39,27 +39,26 @@ constexpr const char* usage =
 // The pages that --report writes again, each from NAME-data.tsv beside it.
 constexpr const char* pages[] = {"benchmarks", "benchmarks-long"};
 
-// The text of a file; throws if it cannot be read.
-std::string readText(const std::string& path)
+// Writes a file whole; throws if it cannot.
+void writeFile(const std::string& path, const std::string& text)
 {
-    std::ifstream in(path);
-    if (!in) throw std::runtime_error("cannot read " + path);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
+    std::ofstream out(path);
+    out << text;
+    if (!out.flush()) throw std::runtime_error("cannot write " + path);
 }
 
-// Writes the page of a record as BASE.md, from its mode's template, and the
-// data of its plots beside it; throws if it cannot.
-void writePage(const Record& record, const std::string& base)
+// Writes the page of a record as BASE.md, from its mode's template, with the
+// data of its plot beside it; gives the page.
+std::string writePage(const Record& record, const std::string& base)
 {
     const std::string name = record["mode"] == "long" ? "benchmarks-long" : "benchmarks";
-    const std::string page =
-        pageOf(record, readText(std::string(TEMPLATES) + "/" + name + ".md.in"));
-    std::ofstream out(base + ".md");
-    out << page;
-    if (!out.flush() || !writePlotData(record, base))
-        throw std::runtime_error("cannot write " + base + ".md or its plots' data");
+    const std::string templatePath = std::string(TEMPLATES) + "/" + name + ".md.in";
+    const std::string templateText = readFile(templatePath);
+    if (templateText.empty()) throw std::runtime_error("cannot read " + templatePath);
+    const PageFiles page = pageOf(record, templateText);
+    writeFile(base + ".md", page.markdown);
+    writeFile(base + page.plotEnding, page.plotData);
+    return page.markdown;
 }
 
 // One short pair of runs, only to prove that the benchmark works.
@@ -185,8 +184,7 @@ int main(int argc, char** argv)
         const std::string base = command.output.substr(0, command.output.size() - 3);
         if (!writeRecord(base + "-data.tsv", record))
             throw std::runtime_error("cannot write " + base + "-data.tsv");
-        writePage(record, base);
-        std::printf("%s", readText(command.output).c_str());
+        std::printf("%s", writePage(record, base).c_str());
         return complete ? 0 : 1;
     } catch (const std::exception& error) {
         std::fprintf(stderr, "bench: %s\n", error.what());

@@ -11,7 +11,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
-#include <fstream>
 #include <memory>
 #include <random>
 #include <sstream>
@@ -28,15 +27,6 @@ constexpr Rgb floorAfterRight = black;       // and after Right
 
 // Microseconds from a start to a moment, both on monotonicNs()'s clock.
 long long since(long long startNs, long long ns) { return (ns - startNs) / 1000; }
-
-// The whole text of a file.
-std::string readFile(const std::string& path)
-{
-    std::ifstream in(path);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 // The CPU time the process has used, user and system, in milliseconds.
 long long cpuMs(int pid)
@@ -85,6 +75,22 @@ long long loadAverage()
     return whole * 100 + hundredths;
 }
 
+// Polls one pixel of the screen until it shows the colour; when it did, on
+// monotonicNs()'s clock, or -1 after the timeout.
+long long whenPixelShows(const VirtualScreen& screen, Pixel at, Rgb colour,
+                         std::chrono::milliseconds timeout)
+{
+    long long seen = -1;
+    screen.captureUntil(
+        [&](const Frame& frame) {
+            if (!(frame.at(0, 0) == colour)) return false;
+            seen = monotonicNs();
+            return true;
+        },
+        timeout, {static_cast<short>(at.x), static_cast<short>(at.y), 1, 1}, 200us);
+    return seen;
+}
+
 // One program on a desktop of its own, with its swap log and its run's record.
 struct Launch {
     bool isGame;
@@ -108,14 +114,7 @@ Launch launch(const Settings& settings, bool isGame, int pair)
     const GameSession& session = *started.session;
     if (isGame) {
         const Pixel board = tableToPixel({0.5, 0.01, 0.5}, settings.width, settings.height);
-        long long shown = -1;
-        session.screen.captureUntil(
-            [&](const Frame& frame) {
-                if (!(frame.at(0, 0) == white)) return false;
-                shown = monotonicNs();
-                return true;
-            },
-            30s, {static_cast<short>(board.x), static_cast<short>(board.y), 1, 1}, 200us);
+        const long long shown = whenPixelShows(session.screen, board, white, 30s);
         if (shown > 0) started.run.board = {since(session.started, shown)};
     }
     return started;
@@ -184,15 +183,8 @@ Values keyLatencies(const Settings& settings, const Launch& launch)
         }
         std::this_thread::sleep_for(std::chrono::microseconds(gap(random)));
         const long long pressed = monotonicNs();
-        long long seen = -1;
         screen.tapKey(left ? XK_Left : XK_Right);
-        screen.captureUntil(
-            [&](const Frame& frame) {
-                if (!(frame.at(0, 0) == colour)) return false;
-                seen = monotonicNs();
-                return true;
-            },
-            1s, {static_cast<short>(probe.x), static_cast<short>(probe.y), 1, 1}, 200us);
+        const long long seen = whenPixelShows(screen, probe, colour, 1s);
         if (seen > 0) latencies.push_back(since(pressed, seen));
     }
     return latencies;

@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <fstream>
 #include <functional>
 #include <map>
 #include <set>
@@ -190,6 +189,48 @@ std::string inWords(long long seconds)
     return std::to_string(seconds) + " s";
 }
 
+// Blocks of rows as gnuplot reads them: each block named in a comment line,
+// blocks apart by two blank lines.
+using Block = std::pair<std::string, std::vector<std::pair<double, double>>>;
+std::string blocksText(const std::vector<Block>& blocks)
+{
+    std::ostringstream out;
+    for (const auto& [name, rows] : blocks) {
+        out << "# " << name << "\n";
+        for (const auto& [x, y] : rows) out << format(x, 3) << "\t" << format(y, 6) << "\n";
+        out << "\n\n";
+    }
+    return out.str();
+}
+
+// The share of the values at least as large as each, from the smallest: the
+// tail of a distribution, to be read on a log scale.
+std::vector<std::pair<double, double>> tailOf(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    std::vector<std::pair<double, double>> rows;
+    const double count = static_cast<double>(values.size());
+    for (size_t i = 0; i < values.size(); ++i)
+        rows.emplace_back(values[i], (count - static_cast<double>(i)) / count);
+    return rows;
+}
+
+// A vertical mark at x across the tail plot's shares.
+std::vector<std::pair<double, double>> markAt(double x) { return {{x, 1e-4}, {x, 1}}; }
+
+// Minutes from the steady state's start, and the readings in MiB, of one series.
+std::vector<std::pair<double, double>> overTime(const RunRecord& run, const Values& at,
+                                                const Values& values, double toMiB)
+{
+    std::vector<std::pair<double, double>> rows;
+    for (size_t i = 0; i < at.size() && i < values.size(); ++i) {
+        if (at[i] < run.steady.at(0) || at[i] > run.steady.at(1)) continue;
+        rows.emplace_back(static_cast<double>(at[i] - run.steady.at(0)) / 6e7,
+                          static_cast<double>(values[i]) * toMiB);
+    }
+    return rows;
+}
+
 // The page's figures, judged, and every fact its template may name.
 class Page {
 public:
@@ -234,6 +275,37 @@ public:
             at = close + 1;
         }
         return page + text.substr(at);
+    }
+
+    // The data of the page's plot: in the long mode, both programs' memory
+    // over the first pair's steady state and the judged span; else the tails
+    // of every frame interval and key latency, with each p95.
+    std::pair<std::string, std::string> plot() const
+    {
+        if (isLong()) {
+            const RunRecord& game = *record_.runsOf("tarvik").at(0);
+            const RunRecord& floor = *record_.runsOf("floor").at(0);
+            const long long span = game.steady.at(1) - game.steady.at(0);
+            const double judgedFrom = static_cast<double>(span - judgedUs_) / 6e7;
+            const double end = static_cast<double>(span) / 6e7;
+            return {
+                "-memory.tsv",
+                blocksText(
+                    {{"tarvik, in use", overTime(game, game.inUseAt, game.inUse, 1.0 / 1048576)},
+                     {"floor, in use", overTime(floor, floor.inUseAt, floor.inUse, 1.0 / 1048576)},
+                     {"tarvik, Rss", overTime(game, game.memoryAt, game.rss, 1.0 / 1024)},
+                     {"floor, Rss", overTime(floor, floor.memoryAt, floor.rss, 1.0 / 1024)},
+                     {"the judged span", {{judgedFrom, 0}, {end, 0}}}})};
+        }
+        return {"-tails.tsv",
+                blocksText({{"tarvik, frame intervals", tailOf(game_.intervals)},
+                            {"floor, frame intervals", tailOf(floor_.intervals)},
+                            {"tarvik, key to picture", tailOf(game_.keys)},
+                            {"floor, key to picture", tailOf(floor_.keys)},
+                            {"tarvik, frame p95", markAt(percentile(game_.intervals, 0.95))},
+                            {"floor, frame p95", markAt(percentile(floor_.intervals, 0.95))},
+                            {"tarvik, key p95", markAt(percentile(game_.keys, 0.95))},
+                            {"floor, key p95", markAt(percentile(floor_.keys, 0.95))}})};
     }
 
 private:
@@ -399,81 +471,11 @@ private:
     std::map<std::string, std::string> facts_;
 };
 
-// Writes blocks of rows as gnuplot reads them: each block named in a comment
-// line, blocks apart by two blank lines.
-using Block = std::pair<std::string, std::vector<std::pair<double, double>>>;
-bool writeBlocks(const std::string& path, const std::vector<Block>& blocks)
-{
-    std::ofstream out(path);
-    for (const auto& [name, rows] : blocks) {
-        out << "# " << name << "\n";
-        for (const auto& [x, y] : rows) out << format(x, 3) << "\t" << format(y, 6) << "\n";
-        out << "\n\n";
-    }
-    return static_cast<bool>(out.flush());
-}
-
-// The share of the values at least as large as each, from the smallest: the
-// tail of a distribution, to be read on a log scale.
-std::vector<std::pair<double, double>> tailOf(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    std::vector<std::pair<double, double>> rows;
-    const double count = static_cast<double>(values.size());
-    for (size_t i = 0; i < values.size(); ++i)
-        rows.emplace_back(values[i], (count - static_cast<double>(i)) / count);
-    return rows;
-}
-
-// A vertical mark at x across the tail plot's shares.
-std::vector<std::pair<double, double>> markAt(double x) { return {{x, 1e-4}, {x, 1}}; }
-
-// Minutes from the steady state's start, and the readings in MiB, of one series.
-std::vector<std::pair<double, double>> overTime(const RunRecord& run, const Values& at,
-                                                const Values& values, double toMiB)
-{
-    std::vector<std::pair<double, double>> rows;
-    for (size_t i = 0; i < at.size() && i < values.size(); ++i) {
-        if (at[i] < run.steady.at(0) || at[i] > run.steady.at(1)) continue;
-        rows.emplace_back(static_cast<double>(at[i] - run.steady.at(0)) / 6e7,
-                          static_cast<double>(values[i]) * toMiB);
-    }
-    return rows;
-}
-
 }  // namespace
 
-std::string pageOf(const Record& record, const std::string& templateText)
+PageFiles pageOf(const Record& record, const std::string& templateText)
 {
-    return Page(record).fill(templateText);
-}
-
-bool writePlotData(const Record& record, const std::string& base)
-{
-    const long long judgedUs = std::stoll(record["judged-s"]) * 1000000;
-    if (record["mode"] == "long") {
-        const RunRecord& game = *record.runsOf("tarvik").at(0);
-        const RunRecord& floor = *record.runsOf("floor").at(0);
-        const double judgedFrom =
-            static_cast<double>(game.steady.at(1) - game.steady.at(0) - judgedUs) / 6e7;
-        const double end = static_cast<double>(game.steady.at(1) - game.steady.at(0)) / 6e7;
-        return writeBlocks(
-            base + "-memory.tsv",
-            {{"tarvik, in use", overTime(game, game.inUseAt, game.inUse, 1.0 / 1048576)},
-             {"floor, in use", overTime(floor, floor.inUseAt, floor.inUse, 1.0 / 1048576)},
-             {"tarvik, Rss", overTime(game, game.memoryAt, game.rss, 1.0 / 1024)},
-             {"floor, Rss", overTime(floor, floor.memoryAt, floor.rss, 1.0 / 1024)},
-             {"the judged span", {{judgedFrom, 0}, {end, 0}}}});
-    }
-    const Column game = columnOf(record, "tarvik", judgedUs);
-    const Column floor = columnOf(record, "floor", judgedUs);
-    return writeBlocks(base + "-tails.tsv",
-                       {{"tarvik, frame intervals", tailOf(game.intervals)},
-                        {"floor, frame intervals", tailOf(floor.intervals)},
-                        {"tarvik, key to picture", tailOf(game.keys)},
-                        {"floor, key to picture", tailOf(floor.keys)},
-                        {"tarvik, frame p95", markAt(percentile(game.intervals, 0.95))},
-                        {"floor, frame p95", markAt(percentile(floor.intervals, 0.95))},
-                        {"tarvik, key p95", markAt(percentile(game.keys, 0.95))},
-                        {"floor, key p95", markAt(percentile(floor.keys, 0.95))}});
+    const Page page(record);
+    auto [plotEnding, plotData] = page.plot();
+    return {page.fill(templateText), std::move(plotEnding), std::move(plotData)};
 }

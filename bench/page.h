@@ -8,9 +8,14 @@
 
 #include <string>
 
-// The page of a record: the template's text with each @name@ filled in from
-// the record; throws for a name the page does not know.
-std::string pageOf(const Record& record, const std::string& templateText);
+// A page and the data of its plot, as the files beside each other hold them.
+struct PageFiles {
+    std::string markdown;
+    std::string
+        plotEnding;  // what the plot data's file adds to the page's name, such as "-tails.tsv"
+    std::string plotData;
+};
 
-// Writes the data of the page's plots as BASE-*.tsv; false if one could not be written.
-bool writePlotData(const Record& record, const std::string& base);
+// The page of a record: the template's text with each @name@ filled in from
+// the record, and the data of its plot; throws for a name the page does not know.
+PageFiles pageOf(const Record& record, const std::string& templateText);

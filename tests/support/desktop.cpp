@@ -28,14 +28,6 @@ namespace {
 // answer, not an error.
 int ignoreXErrors(Display*, XErrorEvent*) { return 0; }
 
-std::string readFile(const std::string& path)
-{
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 // The name of a compositor's socket in the desktop's own runtime directory.
 constexpr const char* waylandSocket = "tarvik";
 
@@ -183,6 +175,14 @@ std::vector<std::string> readAllTraced(const std::string& path, const std::strin
             values.push_back(line.substr(prefix.size()));
     }
     return values;
+}
+
+std::string readFile(const std::string& path)
+{
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
 }
 
 std::string makeTempFile()

@@ -157,6 +157,9 @@ std::string readTraced(const std::string& path, const std::string& key);
 // Every line that the swap tracer wrote after "KEY: ", in order.
 std::vector<std::string> readAllTraced(const std::string& path, const std::string& key);
 
+// The whole text of a file; empty if it cannot be read.
+std::string readFile(const std::string& path);
+
 // A new empty file of the tests' own under /tmp; its path.
 std::string makeTempFile();
 
